@@ -1,0 +1,34 @@
+#pragma once
+
+// The seam between the engine's object model and its drivers. DBEngine::OpenDatabase checks the
+// file and chooses the driver from its first bytes; each driver opens the file its own way.
+
+#include <QByteArray>
+#include <QString>
+#include <memory>
+
+#include "data/Engine.h"
+
+namespace dao::detail {
+
+enum class FileKind { Sqlite, Jet, Unknown };
+
+// Decides the kind of a database file from its first bytes: SQLite's 16-byte header
+// "SQLite format 3\0", or "Standard Jet DB" / "Standard ACE DB" at offset 4.
+FileKind DetectFileKind(const QByteArray& head);
+
+// SQLite's C API.
+std::shared_ptr<Database> OpenSqliteDatabase(const QString& path);
+
+// What an ODBC open is for: a Jet or ACE file through the Access driver, or (tests only) an
+// SQLite file through the SQLite ODBC driver, so that the ODBC code is proven on Linux.
+enum class OdbcTarget { Access, Sqlite };
+std::shared_ptr<Database> OpenOdbcDatabase(const QString& path, OdbcTarget target);
+
+}  // namespace dao::detail
+
+namespace dao::testing {
+// Sends SQLite files through the ODBC driver instead of the C API. Tests only.
+void SetSqliteThroughOdbc(bool on);
+bool SqliteThroughOdbc();
+}  // namespace dao::testing

@@ -1,0 +1,189 @@
+#include "data/Engine.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <atomic>
+#include <cstdlib>
+
+#include "data/Drivers.h"
+
+namespace dao {
+
+Error::Error(int32_t number, QString description)
+    : number_(number), description_(std::move(description)) {
+    what_ = std::to_string(number_) + " " + description_.toStdString();
+}
+
+void ThrowObjectNotSetError() {
+    throw Error(errObjectNotSet, QStringLiteral("개체 변수가 설정되지 않았습니다."));
+}
+
+// ---- Value
+
+Value Value::Text(std::string utf8) {
+    Value v;
+    v.type_ = Type::Text;
+    v.bytes_ = std::move(utf8);
+    return v;
+}
+
+Value Value::Text(const QString& text) { return Text(text.toStdString()); }
+
+Value Value::Blob(std::string bytes) {
+    Value v;
+    v.type_ = Type::Blob;
+    v.bytes_ = std::move(bytes);
+    return v;
+}
+
+int64_t Value::toInt() const {
+    switch (type_) {
+        case Type::Integer:
+            return int_;
+        case Type::Real:
+            return static_cast<int64_t>(real_);
+        case Type::Text:
+            return std::strtoll(bytes_.c_str(), nullptr, 10);
+        default:
+            return 0;
+    }
+}
+
+double Value::toReal() const {
+    switch (type_) {
+        case Type::Integer:
+            return static_cast<double>(int_);
+        case Type::Real:
+            return real_;
+        case Type::Text:
+            return std::strtod(bytes_.c_str(), nullptr);
+        default:
+            return 0.0;
+    }
+}
+
+QString Value::toString() const {
+    switch (type_) {
+        case Type::Integer:
+            return QString::number(int_);
+        case Type::Real:
+            return QString::number(real_, 'g', 17);
+        case Type::Text:
+        case Type::Blob:
+            return QString::fromUtf8(bytes_.data(), static_cast<qsizetype>(bytes_.size()));
+        default:
+            return {};
+    }
+}
+
+bool Value::operator==(const Value& other) const {
+    if (type_ != other.type_) {
+        return false;
+    }
+    switch (type_) {
+        case Type::Null:
+            return true;
+        case Type::Integer:
+            return int_ == other.int_;
+        case Type::Real:
+            return real_ == other.real_;
+        default:
+            return bytes_ == other.bytes_;
+    }
+}
+
+// ---- Fields and Field
+
+int16_t Fields::Count() const { return rs_->FieldCount(); }
+
+Field Fields::Item(int16_t position) const {
+    if (position < 0 || position >= rs_->FieldCount()) {
+        throw Error(errItemNotFound,
+                    QStringLiteral("이 컬렉션에서 %1번째 항목을 찾을 수 없습니다.").arg(position));
+    }
+    return Field(rs_, position);
+}
+
+Field Fields::Item(const QString& name) const {
+    const int16_t position = rs_->FieldPosition(name);
+    if (position < 0) {
+        throw Error(errItemNotFound,
+                    QStringLiteral("이 컬렉션에서 '%1' 항목을 찾을 수 없습니다.").arg(name));
+    }
+    return Field(rs_, position);
+}
+
+QString Field::Name() const { return rs_->FieldName(index_); }
+Value Field::GetValue() const { return rs_->FieldValue(index_); }
+void Field::SetValue(const Value& v) const { rs_->SetFieldValue(index_, v); }
+
+// ---- DBEngine
+
+namespace {
+std::atomic<int> g_enginesCreated{0};
+std::atomic<bool> g_sqliteThroughOdbc{false};
+}  // namespace
+
+DBEngine::DBEngine() { ++g_enginesCreated; }
+
+int DBEngine::CreatedCount() { return g_enginesCreated.load(); }
+
+std::shared_ptr<Database> DBEngine::OpenDatabase(const QString& path, int16_t /*options*/) {
+    // Options 0 is the only mode the tool uses: shared, read and write.
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.exists()) {
+        throw Error(errFileNotFound, QStringLiteral("'%1' 파일을 찾을 수 없습니다.").arg(path));
+    }
+    if (info.isDir()) {
+        throw Error(errUnrecognisedFormat,
+                    QStringLiteral("'%1'은(는) 파일이 아니라 폴더입니다. 데이터베이스 파일이 "
+                                   "아닙니다.")
+                        .arg(path));
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        throw Error(errCannotOpenFile,
+                    QStringLiteral("'%1' 파일을 열 수 없습니다. 읽기 권한을 확인하세요.").arg(path));
+    }
+    const QByteArray head = file.read(100);
+    file.close();
+
+    switch (detail::DetectFileKind(head)) {
+        case detail::FileKind::Sqlite:
+            if (testing::SqliteThroughOdbc()) {
+                return detail::OpenOdbcDatabase(path, detail::OdbcTarget::Sqlite);
+            }
+            return detail::OpenSqliteDatabase(path);
+        case detail::FileKind::Jet:
+            return detail::OpenOdbcDatabase(path, detail::OdbcTarget::Access);
+        case detail::FileKind::Unknown:
+            break;
+    }
+    throw Error(errUnrecognisedFormat,
+                QStringLiteral("'%1'은(는) 인식할 수 없는 데이터베이스 형식입니다.").arg(path));
+}
+
+namespace detail {
+
+FileKind DetectFileKind(const QByteArray& head) {
+    static const QByteArray sqliteMagic("SQLite format 3\0", 16);
+    if (head.startsWith(sqliteMagic)) {
+        return FileKind::Sqlite;
+    }
+    if (head.size() >= 19) {
+        const QByteArray tag = head.mid(4, 15);
+        if (tag == "Standard Jet DB" || tag == "Standard ACE DB") {
+            return FileKind::Jet;
+        }
+    }
+    return FileKind::Unknown;
+}
+
+}  // namespace detail
+
+namespace testing {
+void SetSqliteThroughOdbc(bool on) { g_sqliteThroughOdbc = on; }
+bool SqliteThroughOdbc() { return g_sqliteThroughOdbc.load(); }
+}  // namespace testing
+
+}  // namespace dao

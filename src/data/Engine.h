@@ -1,0 +1,241 @@
+#pragma once
+
+// The database engine: a thin object model (engine, database, recordset, fields, field, values
+// that may be null, numbered errors) over real drivers. Which driver serves a file is decided by
+// the file's own first bytes, never by its name: SQLite files go to SQLite's C API, Jet and ACE
+// files to ODBC. Nothing above this layer knows which driver it talks to.
+
+#include <QString>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <string>
+
+namespace dao {
+
+// Error numbers. The callers test 91, 3011 and 3261; the rest are reported to the user as they
+// come. They follow the classic engine's numbering so that a user or a support desk recognises
+// them.
+enum ErrorNumber : int32_t {
+    errObjectNotSet = 91,               // operation on an empty handle
+    errInvalidArgument = 3001,          // an argument the engine cannot use
+    errDatabaseLocked = 3006,           // the database is locked by another process
+    errObjectNotFound = 3011,           // the query names a table that does not exist
+    errNoCurrentRecord = 3021,          // no current row
+    errUpdateWithoutAddNew = 3020,      // field write or Update with no row pending
+    errDuplicateKey = 3022,             // a save or change would duplicate a key
+    errFileNotFound = 3024,             // the database file is not there
+    errDiskFull = 3026,                 // no space left to save
+    errReadOnly = 3027,                 // the object or the database cannot be written
+    errCannotOpenFile = 3051,           // the file cannot be opened for reading and writing
+    errTooFewParameters = 3061,         // the statement names a column that does not exist
+    errSyntax = 3075,                   // the statement cannot be parsed
+    errInstallableIsam = 3170,          // no driver installed for this kind of file
+    errRecordLocked = 3260,             // a row or table is locked by another process
+    errTableLocked = 3261,              // a table is exclusively locked by another process
+    errItemNotFound = 3265,             // no field of that name or position
+    errRequired = 3314,                 // a column that needs a value got null
+    errValidationRule = 3317,           // a value the column's rule refuses
+    errDataTypeConversion = 3421,       // a value the column's type refuses
+    errUnrecognisedFormat = 3343,       // the file is not a database the engine knows
+    errDriverFailure = 3146,            // any other failure reported by the driver
+};
+
+class Error : public std::exception {
+public:
+    Error(int32_t number, QString description);
+    int32_t Number() const { return number_; }
+    const QString& Description() const { return description_; }
+    const char* what() const noexcept override { return what_.c_str(); }
+
+private:
+    int32_t number_;
+    QString description_;
+    std::string what_;
+};
+
+// A field value: null, an integer, a real, a text (UTF-8) or a blob. Dates, booleans and
+// decimals are stored the way the file stores them.
+class Value {
+public:
+    enum class Type : uint8_t { Null, Integer, Real, Text, Blob };
+
+    Value() = default;  // null
+    Value(int64_t v) : type_(Type::Integer), int_(v) {}
+    Value(int v) : type_(Type::Integer), int_(v) {}
+    Value(double v) : type_(Type::Real), real_(v) {}
+    static Value Null() { return Value(); }
+    static Value Text(std::string utf8);
+    static Value Text(const QString& text);
+    static Value Blob(std::string bytes);
+
+    Type type() const { return type_; }
+    bool isNull() const { return type_ == Type::Null; }
+    int64_t toInt() const;      // integers; reals truncated; texts parsed; null 0
+    double toReal() const;      // reals; integers converted; texts parsed; null 0
+    QString toString() const;   // texts; numbers in plain digits; null empty
+    // The UTF-8 text or the blob's bytes; empty for the other types.
+    const std::string& bytes() const { return bytes_; }
+
+    bool operator==(const Value& other) const;
+
+private:
+    Type type_ = Type::Null;
+    int64_t int_ = 0;
+    double real_ = 0.0;
+    std::string bytes_;
+};
+
+// Recordset types, as the callers pass them.
+enum RecordsetType : int32_t {
+    dbOpenDynaset = 2,   // updatable
+    dbOpenSnapshot = 4,  // read-only, stable view
+};
+
+enum EditModeEnum : int32_t {
+    dbEditNone = 0,
+    dbEditInProgress = 1,
+    dbEditAdd = 2,
+};
+
+enum UpdateTypeEnum : int32_t {
+    dbUpdateRegular = 1,
+};
+
+// What CloseObject closes: a database or a recordset.
+class Closable {
+public:
+    virtual ~Closable() = default;
+    virtual void Close() = 0;
+};
+
+class Recordset;
+class Fields;
+
+class Database : public Closable {
+public:
+    // Runs one action statement (UPDATE, INSERT INTO, DELETE) and applies it before returning.
+    // Rows it cannot insert or change (a duplicate key, a refused value) are left out without an
+    // error; only a statement that cannot run at all raises.
+    virtual void Execute(const QString& sql) = 0;
+
+    // Opens "SELECT * FROM <table>" as a snapshot (dbOpenSnapshot) or a dynaset (dbOpenDynaset).
+    virtual std::shared_ptr<Recordset> OpenRecordset(const QString& source, int32_t type) = 0;
+
+    // The file's path, as opened.
+    virtual QString Name() const = 0;
+
+    // Commits what is pending and releases the file. Dropping the last reference without Close
+    // does the same.
+    void Close() override = 0;
+};
+
+// A field of a recordset's current row: a light proxy, valid while its recordset is.
+class Field {
+public:
+    Field(Recordset* rs, int16_t index) : rs_(rs), index_(index) {}
+    QString Name() const;
+    Value GetValue() const;
+    void SetValue(const Value& v) const;
+    int16_t Index() const { return index_; }
+
+private:
+    Recordset* rs_;
+    int16_t index_;
+};
+
+// A recordset's ordered fields.
+class Fields {
+public:
+    explicit Fields(Recordset* rs) : rs_(rs) {}
+    int16_t Count() const;
+    // By 0-based position; fails with errItemNotFound outside the range.
+    Field Item(int16_t position) const;
+    // By name, without regard to letter case; fails with errItemNotFound for an unknown name.
+    Field Item(const QString& name) const;
+
+private:
+    Recordset* rs_;
+};
+
+class Recordset : public Closable {
+public:
+    virtual bool Eof() = 0;
+    virtual void MoveFirst() = 0;
+    virtual void MoveLast(int32_t options = 0) = 0;
+    virtual void MoveNext() = 0;
+    // The number of rows visited so far; the full count after MoveLast.
+    virtual int32_t RecordCount() = 0;
+
+    // Dynasets only: starts a new, empty pending row.
+    virtual void AddNew() = 0;
+    // Stores the pending row. Fails with errUpdateWithoutAddNew when none is pending; a row that
+    // breaks a constraint fails with its own number and the recordset stays usable.
+    virtual void Update(int32_t type = dbUpdateRegular, bool force = false) = 0;
+    virtual int32_t EditMode() = 0;
+    virtual void CancelUpdate(int32_t type = dbUpdateRegular) = 0;
+
+    Fields GetFields() { return Fields(this); }
+
+    // The primitives behind Fields and Field.
+    virtual int16_t FieldCount() = 0;
+    virtual QString FieldName(int16_t position) = 0;
+    // The position of a field by name, without regard to letter case; -1 when there is none.
+    virtual int16_t FieldPosition(const QString& name) = 0;
+    // The value of the current row, or of the pending row after AddNew.
+    virtual Value FieldValue(int16_t position) = 0;
+    // Writes into the pending row; fails with errUpdateWithoutAddNew when none is pending.
+    virtual void SetFieldValue(int16_t position, const Value& v) = 0;
+
+    void Close() override = 0;
+};
+
+// The engine: one per process, created at the first database open.
+class DBEngine {
+public:
+    DBEngine();
+    DBEngine(const DBEngine&) = delete;
+    DBEngine& operator=(const DBEngine&) = delete;
+
+    // Opens a database file shared, for reading and writing. Never creates a file.
+    std::shared_ptr<Database> OpenDatabase(const QString& path, int16_t options = 0);
+
+    // How many engines this process has created.
+    static int CreatedCount();
+};
+
+// A reference to an open object, or empty. Any use of an empty handle fails with
+// errObjectNotSet.
+template <class T>
+class Handle {
+public:
+    Handle() = default;
+    Handle(std::shared_ptr<T> p) : p_(std::move(p)) {}
+    T* operator->() const {
+        if (!p_) {
+            ThrowObjectNotSet();
+        }
+        return p_.get();
+    }
+    T& operator*() const { return *operator->(); }
+    explicit operator bool() const { return p_ != nullptr; }
+    bool IsEmpty() const { return p_ == nullptr; }
+    void Reset() { p_.reset(); }
+    const std::shared_ptr<T>& Get() const { return p_; }
+
+private:
+    [[noreturn]] static void ThrowObjectNotSet();
+    std::shared_ptr<T> p_;
+};
+
+using DatabaseHandle = Handle<Database>;
+using RecordsetHandle = Handle<Recordset>;
+
+[[noreturn]] void ThrowObjectNotSetError();
+
+template <class T>
+void Handle<T>::ThrowObjectNotSet() {
+    ThrowObjectNotSetError();
+}
+
+}  // namespace dao

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+// The platform services the tool uses besides the database engine and the window's controls:
+// modal message box and input box, the per-user settings store, the beep, the application's title
+// and version, and unloading the main window. The window supplies the Qt implementation; tests
+// supply a scripted one that records every call and answers from a queue, so that no test ever
+// blocks on a modal dialog.
+
+// Message box flags: buttons + icon + default button, summed.
+enum MsgBoxStyle : int {
+    vbOKOnly = 0,
+    vbYesNo = 4,
+    vbQuestion = 32,
+    vbDefaultButton2 = 256,
+};
+
+// The button the user pressed.
+enum MsgBoxResult : int {
+    vbOK = 1,
+    vbCancel = 2,
+    vbYes = 6,
+    vbNo = 7,
+};
+
+struct AppVersion {
+    int Major = 0;
+    int Minor = 0;
+    int Revision = 0;
+};
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // Shows a modal message box and returns the button pressed. Without a title the application
+    // title is shown. The text may hold CR LF or CR line breaks.
+    virtual int MsgBox(const QString& prompt, int buttons,
+                       const std::optional<QString>& title = std::nullopt) = 0;
+
+    // Shows a modal input box under the application title with an empty entry field. Cancel
+    // returns empty text. With hideInput the typed characters are masked (a password).
+    virtual QString InputBox(const QString& prompt, bool hideInput = false) = 0;
+
+    // Reads a per-user setting; a missing key gives empty text.
+    virtual QString GetSetting(const QString& appName, const QString& section,
+                               const QString& key) = 0;
+
+    virtual void Beep() = 0;
+    virtual QString AppTitle() const = 0;
+    virtual AppVersion Version() const = 0;
+
+    // Closes the main window; with it the program ends.
+    virtual void Unload() = 0;
+};
+
+// The version of this build, defined once by the build system.
+inline constexpr AppVersion kBuildVersion{APP_VERSION_MAJOR, APP_VERSION_MINOR,
+                                          APP_VERSION_REVISION};

@@ -1,0 +1,48 @@
+#include "support/ScriptedPlatform.h"
+
+int ScriptedPlatform::MsgBox(const QString& prompt, int buttons,
+                             const std::optional<QString>& boxTitle) {
+    calls.push_back({Kind::MsgBox, prompt, buttons, boxTitle, false});
+    if (onMsgBox) {
+        onMsgBox(calls.back());
+    }
+    if (!msgBoxAnswers.empty()) {
+        const int answer = msgBoxAnswers.front();
+        msgBoxAnswers.pop_front();
+        return answer;
+    }
+    if ((buttons & 7) == vbYesNo) {
+        return (buttons & vbDefaultButton2) ? vbNo : vbYes;
+    }
+    return vbOK;
+}
+
+QString ScriptedPlatform::InputBox(const QString& prompt, bool hideInput) {
+    calls.push_back({Kind::InputBox, prompt, 0, std::nullopt, hideInput});
+    if (inputAnswers.empty()) {
+        return {};
+    }
+    QString answer = inputAnswers.front();
+    inputAnswers.pop_front();
+    return answer;
+}
+
+QString ScriptedPlatform::GetSetting(const QString& appName, const QString& section,
+                                     const QString& key) {
+    const auto it = settings.find({appName, section, key});
+    return it == settings.end() ? QString() : it->second;
+}
+
+void ScriptedPlatform::Beep() { calls.push_back({Kind::Beep, {}, 0, std::nullopt, false}); }
+
+void ScriptedPlatform::Unload() { calls.push_back({Kind::Unload, {}, 0, std::nullopt, false}); }
+
+std::vector<ScriptedPlatform::Call> ScriptedPlatform::MessageBoxes() const {
+    std::vector<Call> boxes;
+    for (const Call& c : calls) {
+        if (c.kind == Kind::MsgBox) {
+            boxes.push_back(c);
+        }
+    }
+    return boxes;
+}

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QString>
+#include <deque>
+#include <functional>
+#include <map>
+#include <optional>
+#include <tuple>
+#include <vector>
+
+#include "data/Platform.h"
+
+// A platform whose user is a script: every dialog is recorded with its exact text, flags and
+// title, and answered from a queue. With an empty queue a message box answers its default
+// button (as if the user pressed Enter) and an input box answers empty text (Cancel).
+class ScriptedPlatform : public Platform {
+public:
+    enum class Kind { MsgBox, InputBox, Beep, Unload };
+    struct Call {
+        Kind kind;
+        QString text;
+        int flags = 0;
+        std::optional<QString> title;
+        bool hideInput = false;
+    };
+
+    int MsgBox(const QString& prompt, int buttons,
+               const std::optional<QString>& title = std::nullopt) override;
+    QString InputBox(const QString& prompt, bool hideInput = false) override;
+    QString GetSetting(const QString& appName, const QString& section,
+                       const QString& key) override;
+    void Beep() override;
+    QString AppTitle() const override { return title; }
+    AppVersion Version() const override { return kBuildVersion; }
+    void Unload() override;
+
+    void SetSetting(const QString& appName, const QString& section, const QString& key,
+                    const QString& value) {
+        settings[{appName, section, key}] = value;
+    }
+
+    // Only the message boxes, in order.
+    std::vector<Call> MessageBoxes() const;
+
+    QString title = QStringLiteral("dorvik2solvane");
+    std::deque<int> msgBoxAnswers;
+    std::deque<QString> inputAnswers;
+    std::map<std::tuple<QString, QString, QString>, QString> settings;
+    std::vector<Call> calls;
+    // Called on every message box, before it answers: lets a test act while a box is "open".
+    std::function<void(const Call&)> onMsgBox;
+};
