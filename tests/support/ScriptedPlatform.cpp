@@ -33,9 +33,13 @@ QString ScriptedPlatform::GetSetting(const QString& appName, const QString& sect
     return it == settings.end() ? QString() : it->second;
 }
 
-void ScriptedPlatform::Beep() { calls.push_back({Kind::Beep, {}, 0, std::nullopt, false}); }
+void ScriptedPlatform::Beep() {
+    calls.push_back({Kind::Beep, {}, 0, std::nullopt, false});
+}
 
-void ScriptedPlatform::Unload() { calls.push_back({Kind::Unload, {}, 0, std::nullopt, false}); }
+void ScriptedPlatform::Unload() {
+    calls.push_back({Kind::Unload, {}, 0, std::nullopt, false});
+}
 
 std::vector<ScriptedPlatform::Call> ScriptedPlatform::MessageBoxes() const {
     std::vector<Call> boxes;

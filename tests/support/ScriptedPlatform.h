@@ -27,8 +27,7 @@ public:
     int MsgBox(const QString& prompt, int buttons,
                const std::optional<QString>& title = std::nullopt) override;
     QString InputBox(const QString& prompt, bool hideInput = false) override;
-    QString GetSetting(const QString& appName, const QString& section,
-                       const QString& key) override;
+    QString GetSetting(const QString& appName, const QString& section, const QString& key) override;
     void Beep() override;
     QString AppTitle() const override { return title; }
     AppVersion Version() const override { return kBuildVersion; }

@@ -8,9 +8,9 @@
 void ExecSql(const QString& path, const std::string& sql) {
     sqlite3* db = nullptr;
     const QByteArray name = path.toUtf8();
-    ASSERT_EQ(sqlite3_open_v2(name.constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                              nullptr),
-              SQLITE_OK);
+    ASSERT_EQ(
+        sqlite3_open_v2(name.constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr),
+        SQLITE_OK);
     char* err = nullptr;
     const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err);
     const std::string message = err ? err : "";
@@ -68,4 +68,6 @@ QByteArray FileBytes(const QString& path) {
     return f.readAll();
 }
 
-TempFolder::TempFolder() { EXPECT_TRUE(dir_.isValid()); }
+TempFolder::TempFolder() {
+    EXPECT_TRUE(dir_.isValid());
+}

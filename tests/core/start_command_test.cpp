@@ -1,0 +1,216 @@
+#include <gtest/gtest.h>
+
+#include <QFile>
+
+#include "support/RunFixture.h"
+
+namespace {
+
+using Kind = ScriptedPlatform::Kind;
+
+const QString kStartLines = QStringLiteral("\r\n작업 시작\r\n\r\n");
+const QString kRule = QString(40, QLatin1Char('-'));
+const QString kConfirm = QStringLiteral(
+    "※작업전 데이터를 꼭 백업하세요!\r\n\r\nDorvik 또는 SolvanePlus 프로그램이 열려 있을 경우 "
+    "닫고 시작하세요.\r\n시작 하시겠습니까?");
+
+class StartCommandTest : public RunFixture {
+protected:
+    void SetUp() override {
+        RunFixture::SetUp();
+        sourceBefore = FileBytes(SourceFile());
+        destBefore = FileBytes(DestFile());
+        form.text = QStringLiteral("이전 기록\r\n");
+    }
+    void ExpectFilesUntouched() {
+        EXPECT_EQ(FileBytes(SourceFile()), sourceBefore);
+        EXPECT_EQ(FileBytes(DestFile()), destBefore);
+        EXPECT_EQ(dao::testing::LiveDatabases(), 0);
+    }
+    std::vector<QString> BoxTexts() const {
+        std::vector<QString> texts;
+        for (const auto& box : platform.MessageBoxes()) {
+            texts.push_back(box.text);
+        }
+        return texts;
+    }
+
+    QByteArray sourceBefore;
+    QByteArray destBefore;
+};
+
+TEST_F(StartCommandTest, NothingSelectedAsksForASelectionAndNoPassword) {
+    conversion.Command1_Click();
+    ASSERT_EQ(platform.calls.size(), 1u);
+    EXPECT_EQ(platform.calls[0].kind, Kind::MsgBox);
+    EXPECT_EQ(platform.calls[0].text,
+              QStringLiteral("상품복사나 거래처복사중 하나 이상을 선택하세요."));
+    EXPECT_EQ(platform.calls[0].flags, vbOKOnly);
+    EXPECT_FALSE(platform.calls[0].title.has_value());
+    EXPECT_EQ(form.text, QStringLiteral("이전 기록\r\n"));
+    ExpectFilesUntouched();
+}
+
+TEST_F(StartCommandTest, AnythingButTheExactPasswordIsRefused) {
+    form.check = {1, 1};
+    for (const QString& typed : {QString(), QStringLiteral("KOLUM482"), QStringLiteral(" kolum482"),
+                                 QStringLiteral("kolum482 "), QStringLiteral("kolum48")}) {
+        platform.calls.clear();
+        platform.inputAnswers = {typed};
+        conversion.Command1_Click();
+        ASSERT_EQ(platform.calls.size(), 2u) << typed.toStdString();
+        EXPECT_EQ(platform.calls[0].kind, Kind::InputBox);
+        EXPECT_EQ(platform.calls[0].text,
+                  QStringLiteral("실행 암호를 입력하세요. 문의: 02-0000-0000"));
+        EXPECT_TRUE(platform.calls[0].hideInput);
+        EXPECT_EQ(platform.calls[1].text, QStringLiteral("암호가 틀립니다."));
+        EXPECT_EQ(platform.calls[1].flags, vbOKOnly);
+        EXPECT_FALSE(platform.calls[1].title.has_value());
+    }
+    EXPECT_EQ(form.text, QStringLiteral("이전 기록\r\n"));
+    ExpectFilesUntouched();
+}
+
+TEST_F(StartCommandTest, NoAtTheConfirmationEndsSilentlyAndEnterMeansNo) {
+    form.check = {1, 0};
+    platform.inputAnswers = {QStringLiteral("kolum482")};
+    conversion.Command1_Click();  // no answer queued: the default button, No
+    ASSERT_EQ(platform.calls.size(), 2u);
+    EXPECT_EQ(platform.calls[1].text, kConfirm);
+    EXPECT_EQ(platform.calls[1].flags, 292);
+    EXPECT_FALSE(platform.calls[1].title.has_value());
+    EXPECT_EQ(form.text, QStringLiteral("이전 기록\r\n"));
+    EXPECT_TRUE(conversion.SourceDbPath.isEmpty());
+    ExpectFilesUntouched();
+}
+
+TEST_F(StartCommandTest, ASourceThatCannotBeOpenedEndsAfterTheStartLines) {
+    form.check = {1, 1};
+    SetFolders(tmp.File(QStringLiteral("없는폴더")), DestFolder());
+    AnswerYes();
+    conversion.Command1_Click();
+    EXPECT_EQ(form.text, kStartLines);
+    const auto texts = BoxTexts();
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_TRUE(texts[1].startsWith(QStringLiteral("3024 "))) << texts[1].toStdString();
+    ExpectFilesUntouched();
+}
+
+TEST_F(StartCommandTest, ADestinationThatCannotBeOpenedRunsNoRecipeAndClosesTheSource) {
+    form.check = {1, 1};
+    SetFolders(SourceFolder(), tmp.File(QStringLiteral("없는폴더")));
+    AnswerYes();
+    conversion.Command1_Click();
+    EXPECT_EQ(form.text, kStartLines);
+    const auto texts = BoxTexts();
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_TRUE(texts[1].startsWith(QStringLiteral("3024 ")));
+    // The product recipe's first statement would have changed the source.
+    ExpectFilesUntouched();
+}
+
+TEST_F(StartCommandTest, ACompleteRunLogsCopiesBetweenTheOpeningAndClosingLines) {
+    form.check = {1, 1};
+    AnswerYes();
+    conversion.Command1_Click();
+    EXPECT_EQ(form.text, kStartLines + QStringLiteral("product 데이터복사완료\r\n") +
+                             QStringLiteral("trader 데이터복사완료\r\n") + kRule +
+                             QStringLiteral("\r\n자료 교체 완료\r\n") + kRule +
+                             QStringLiteral("\r\n"));
+    const auto texts = BoxTexts();
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[1], QStringLiteral("자료 교체가 완료 되었습니다."));
+    EXPECT_EQ(platform.MessageBoxes()[1].flags, vbOKOnly);
+    EXPECT_EQ(conversion.SourceDbPath, SourceFolder());
+    EXPECT_EQ(conversion.DestDbPath, DestFolder());
+    EXPECT_EQ(dao::testing::LiveDatabases(), 0);
+    EXPECT_FALSE(conversion.LastRunHadErrors());
+}
+
+TEST_F(StartCommandTest, ACheckValueOtherThanOnePassesTheGuardButRunsNoRecipe) {
+    form.check = {2, 0};
+    AnswerYes();
+    conversion.Command1_Click();
+    EXPECT_EQ(form.text, kStartLines + kRule + QStringLiteral("\r\n자료 교체 완료\r\n") + kRule +
+                             QStringLiteral("\r\n"));
+    EXPECT_EQ(QueryValue(DestFile(), "SELECT count(*) FROM product"), "1");
+    EXPECT_EQ(QueryValue(SourceFile(), "SELECT count(*) FROM product WHERE unit = ''"), "1");
+}
+
+TEST_F(StartCommandTest, AnUnsetFolderIsNamedAndNothingIsOpened) {
+    form.check = {1, 1};
+    struct Case {
+        QString source, dest, product;
+    };
+    for (const Case& c :
+         {Case{QString(), DestFolder(), QStringLiteral("Dorvik")},
+          Case{SourceFolder(), QStringLiteral("  "), QStringLiteral("SolvanePlus")}}) {
+        platform.calls.clear();
+        SetFolders(c.source, c.dest);
+        AnswerYes();
+        conversion.Command1_Click();
+        const auto texts = BoxTexts();
+        ASSERT_EQ(texts.size(), 2u);
+        EXPECT_TRUE(texts[1].startsWith(c.product + QStringLiteral("의 데이터베이스 폴더가 "
+                                                                   "설정되어 있지 않습니다.")))
+            << texts[1].toStdString();
+    }
+    EXPECT_EQ(form.text, QStringLiteral("이전 기록\r\n"));
+    ExpectFilesUntouched();
+}
+
+TEST_F(StartCommandTest, TheSameFileUnderTwoNamesIsRefusedBeforeAnythingOpens) {
+    form.check = {1, 1};
+    const QString link = tmp.File(QStringLiteral("링크"));
+    ASSERT_TRUE(QFile::link(SourceFolder(), link));
+    for (const QString& dest : {SourceFolder(), SourceFolder() + QStringLiteral("/../Dorvik"), link,
+                                SourceFolder() + QStringLiteral("/")}) {
+        platform.calls.clear();
+        SetFolders(SourceFolder(), dest);
+        AnswerYes();
+        conversion.Command1_Click();
+        const auto texts = BoxTexts();
+        ASSERT_EQ(texts.size(), 2u) << dest.toStdString();
+        EXPECT_TRUE(texts[1].startsWith(
+            QStringLiteral("Dorvik과 SolvanePlus의 데이터베이스가 같은 파일입니다.")))
+            << texts[1].toStdString();
+    }
+    ExpectFilesUntouched();
+}
+
+TEST_F(StartCommandTest, AStatementThatCannotRunStopsTheRunAndClosesBoth) {
+    ExecSql(DestFile(), "DROP TABLE pclass;");
+    form.check = {1, 1};
+    AnswerYes();
+    conversion.Command1_Click();
+
+    const auto texts = BoxTexts();
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_TRUE(texts[1].startsWith(QStringLiteral("Error 3011 ("))) << texts[1].toStdString();
+    EXPECT_TRUE(texts[1].contains(QStringLiteral("오류로 작업을 중단했습니다")));
+    EXPECT_TRUE(form.text.startsWith(kStartLines + QStringLiteral("product 데이터복사완료\r\n")));
+    EXPECT_TRUE(form.text.endsWith(QStringLiteral("\r\n")));
+    EXPECT_TRUE(form.text.contains(QStringLiteral("오류로 작업 중단: Error 3011")));
+    EXPECT_FALSE(form.text.contains(QStringLiteral("자료 교체 완료")));
+    EXPECT_FALSE(form.text.contains(QStringLiteral("trader")));
+    EXPECT_EQ(dao::testing::LiveDatabases(), 0);
+    // What ran before the failing statement stays done.
+    EXPECT_EQ(QueryValue(DestFile(), "SELECT count(*) FROM product"), "3");
+}
+
+TEST_F(StartCommandTest, CopyFailuresTurnTheClosingLinesIntoAWarning) {
+    ExecSql(SourceFile(), "INSERT INTO trader VALUES ('T001', '중복', NULL, '최');");
+    form.check = {0, 1};
+    AnswerYes();
+    conversion.Command1_Click();
+    EXPECT_TRUE(conversion.LastRunHadErrors());
+    EXPECT_TRUE(form.text.contains(QStringLiteral("자료 교체 완료 (오류 있음")));
+    EXPECT_FALSE(form.text.contains(QStringLiteral("trader 데이터복사완료")));
+    const auto texts = BoxTexts();
+    ASSERT_EQ(texts.size(), 3u);
+    EXPECT_TRUE(texts[1].startsWith(QStringLiteral("Error 3022 (")));
+    EXPECT_EQ(texts[2], QStringLiteral("자료 교체가 끝났지만 오류가 있었습니다.\r\n작업 기록을 "
+                                       "확인하세요."));
+}
+
+}  // namespace

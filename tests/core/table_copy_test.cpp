@@ -1,0 +1,172 @@
+#include <gtest/gtest.h>
+
+#include "data/OpenClose.h"
+#include "support/RunFixture.h"
+
+namespace {
+
+using Kind = ScriptedPlatform::Kind;
+
+// CopyData on the two fixture databases, opened as a run opens them.
+class TableCopyTest : public RunFixture {
+protected:
+    void Open() {
+        ASSERT_TRUE(MyOpenDB(platform, source, SourceFile(), 0));
+        ASSERT_TRUE(MyOpenDB(platform, dest, DestFile(), 0));
+    }
+    void Copy(const QString& table) {
+        if (source.IsEmpty()) {
+            Open();
+        }
+        conversion.CopyData(source, dest, table);
+    }
+    void Finish() {
+        CloseObject(source);
+        CloseObject(dest);
+    }
+    std::vector<Row> Dest(const std::string& sql) {
+        Finish();
+        return QueryRows(DestFile(), sql);
+    }
+    std::vector<QString> BoxTexts() const {
+        std::vector<QString> texts;
+        for (const auto& box : platform.MessageBoxes()) {
+            texts.push_back(box.text);
+        }
+        return texts;
+    }
+
+    dao::DatabaseHandle source;
+    dao::DatabaseHandle dest;
+};
+
+TEST_F(TableCopyTest, ReplacesRowsMatchingColumnsByNameWhateverTheirOrder) {
+    Copy(QStringLiteral("product"));
+    EXPECT_EQ(form.text, QStringLiteral("product 데이터복사완료\r\n"));
+    EXPECT_TRUE(platform.calls.empty());
+    const auto rows =
+        Dest("SELECT code, name, unit, price, classcode, ptax FROM product ORDER BY code");
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0], (Row{"P001", "볼펜", "자루", "500.5", "", "0"}));
+    // Nulls stay null, empty texts stay empty, and columns the source lacks get their defaults.
+    EXPECT_EQ(rows[1], (Row{"P002", "공책", "", "1200.0", "", "0"}));
+    EXPECT_EQ(rows[2], (Row{"P003", "지우개", std::nullopt, "300.0", "", "0"}));
+}
+
+TEST_F(TableCopyTest, MovesTheProgressBarOncePerRowAndResetsItPerTable) {
+    Copy(QStringLiteral("product"));
+    EXPECT_EQ(form.max, 3.0f);
+    EXPECT_EQ(form.value, 3.0f);
+    Copy(QStringLiteral("trader"));
+    EXPECT_EQ(form.max, 2.0f);
+    EXPECT_EQ(form.value, 2.0f);
+    EXPECT_EQ(form.maxWrites, 2);
+    // Reset to 0 and one increment per row, per table.
+    EXPECT_EQ(form.valueWrites, 1 + 3 + 1 + 2);
+    Finish();
+}
+
+TEST_F(TableCopyTest, AnEmptySourceDeletesNothingAndTouchesNothing) {
+    ExecSql(SourceFile(), "DELETE FROM trader;");
+    Copy(QStringLiteral("trader"));
+    EXPECT_TRUE(form.text.isEmpty());
+    EXPECT_TRUE(platform.calls.empty());
+    EXPECT_EQ(form.maxWrites + form.valueWrites, 0);
+    EXPECT_EQ(Dest("SELECT code FROM trader"), (std::vector<Row>{{"OLDT"}}));
+    EXPECT_EQ(dao::testing::LiveDatabases(), 0);
+}
+
+TEST_F(TableCopyTest, ASourceTableThatCannotBeOpenedIsLoggedAndLeavesTheDestination) {
+    ExecSql(SourceFile(), "DROP TABLE trader;");
+    Copy(QStringLiteral("trader"));
+    EXPECT_EQ(form.text,
+              QStringLiteral("파일 교체중 원본열기에서 오류발생 SELECT * FROM trader\r\n"));
+    ASSERT_EQ(platform.calls.size(), 2u);
+    EXPECT_EQ(platform.calls[0].kind, Kind::Beep);
+    EXPECT_EQ(platform.calls[1].title, QStringLiteral("Query"));
+    EXPECT_EQ(Dest("SELECT code FROM trader"), (std::vector<Row>{{"OLDT"}}));
+}
+
+TEST_F(TableCopyTest, ADestinationThatCannotBeOpenedIsLoggedBeforeAnythingIsDeleted) {
+    ExecSql(DestFile(), "DROP TABLE trader;");
+    Copy(QStringLiteral("trader"));
+    EXPECT_EQ(form.text,
+              QStringLiteral("파일 교체중 대상열기에서 오류발생 SELECT * FROM trader\r\n"));
+    ASSERT_EQ(platform.calls.size(), 2u);
+    EXPECT_EQ(platform.calls[1].title, QStringLiteral("Query"));
+    Finish();
+}
+
+TEST_F(TableCopyTest, AFailingDeleteAppendsTheSourceRowsToTheExistingOnes) {
+    ExecSql(DestFile(),
+            "CREATE TRIGGER keep BEFORE DELETE ON trader "
+            "BEGIN SELECT RAISE(ABORT, 'rows are kept'); END;");
+    Copy(QStringLiteral("trader"));
+    const auto texts = BoxTexts();
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_TRUE(texts[0].startsWith(QStringLiteral("Error ")));
+    EXPECT_TRUE(texts[0].endsWith(QStringLiteral(") in procedure CopyData of Form Form1")));
+    EXPECT_EQ(Dest("SELECT code FROM trader ORDER BY code"),
+              (std::vector<Row>{{"OLDT"}, {"T001"}, {"T002"}}));
+}
+
+TEST_F(TableCopyTest, AMissingDestinationColumnStopsTheCopyBeforeTheDelete) {
+    ExecSql(SourceFile(),
+            "ALTER TABLE trader ADD COLUMN fax TEXT; ALTER TABLE trader ADD COLUMN Memo TEXT;");
+    Copy(QStringLiteral("trader"));
+    const auto texts = BoxTexts();
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_TRUE(texts[0].contains(QStringLiteral("'trader'")));
+    EXPECT_TRUE(texts[0].contains(QStringLiteral("fax, Memo")));
+    EXPECT_EQ(form.text, QStringLiteral("trader 복사 안 함: 대상에 없는 열 fax, Memo\r\n"));
+    EXPECT_TRUE(conversion.LastRunHadErrors());
+    EXPECT_EQ(Dest("SELECT code FROM trader"), (std::vector<Row>{{"OLDT"}}));
+}
+
+TEST_F(TableCopyTest, ColumnNamesMatchWithoutRegardToLetterCase) {
+    ExecSql(DestFile(),
+            "DROP TABLE trader; CREATE TABLE trader(CODE TEXT, Name TEXT, HPHONE TEXT, "
+            "U_NAME TEXT, extra TEXT DEFAULT 'x');");
+    Copy(QStringLiteral("trader"));
+    EXPECT_EQ(form.text, QStringLiteral("trader 데이터복사완료\r\n"));
+    EXPECT_EQ(Dest("SELECT CODE, HPHONE, extra FROM trader ORDER BY CODE"),
+              (std::vector<Row>{{"T001", "010-1234-5678", "x"}, {"T002", std::nullopt, "x"}}));
+}
+
+TEST_F(TableCopyTest, DuplicateKeysInTheSourceFailThoseRowsOnlyAndSayHowMany) {
+    ExecSql(SourceFile(),
+            "INSERT INTO trader VALUES ('T001', '중복1', NULL, 'a'), "
+            "('T002', '중복2', NULL, 'b'), ('T001', '중복3', NULL, 'c'), "
+            "('T009', '새 거래처', NULL, 'd');");
+    Copy(QStringLiteral("trader"));
+    // One box for the first occurrence; the other two are counted in the log.
+    const auto texts = BoxTexts();
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_TRUE(texts[0].startsWith(QStringLiteral("Error 3022 (")));
+    EXPECT_TRUE(form.text.contains(QStringLiteral("같은 오류 3건")));
+    EXPECT_TRUE(form.text.endsWith(
+        QStringLiteral("trader 데이터복사 중 오류: 6건 중 3건 복사, 3건 실패 (첫 오류: ") +
+        texts[0].left(texts[0].indexOf(QStringLiteral(" in procedure"))) + QStringLiteral(")\r\n")))
+        << form.text.toStdString();
+    EXPECT_FALSE(form.text.contains(QStringLiteral("데이터복사완료")));
+    EXPECT_EQ(form.value, 6.0f);
+    EXPECT_EQ(
+        Dest("SELECT code, name FROM trader ORDER BY code"),
+        (std::vector<Row>{{"T001", "(주)한빛상사"}, {"T002", "대성문구"}, {"T009", "새 거래처"}}));
+}
+
+TEST_F(TableCopyTest, AValueRefusedByEveryRowShowsOneBoxAndNoPhantomErrors) {
+    ExecSql(DestFile(),
+            "DROP TABLE trader; CREATE TABLE trader(code TEXT, name TEXT, "
+            "hphone TEXT NOT NULL, u_name TEXT);");
+    ExecSql(SourceFile(), "UPDATE trader SET hphone = NULL;");
+    Copy(QStringLiteral("trader"));
+    const auto boxes = platform.MessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.startsWith(QStringLiteral("Error 3314 (")));
+    EXPECT_FALSE(boxes[0].title.has_value());
+    EXPECT_TRUE(form.text.contains(QStringLiteral("2건 중 0건 복사, 2건 실패")));
+    EXPECT_TRUE(Dest("SELECT * FROM trader").empty());
+}
+
+}  // namespace
