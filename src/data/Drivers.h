@@ -31,4 +31,6 @@ namespace dao::testing {
 // Sends SQLite files through the ODBC driver instead of the C API. Tests only.
 void SetSqliteThroughOdbc(bool on);
 bool SqliteThroughOdbc();
+// How many databases opened by the engine are still referenced anywhere.
+int LiveDatabases();
 }  // namespace dao::testing

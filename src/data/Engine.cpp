@@ -122,6 +122,25 @@ void Field::SetValue(const Value& v) const { rs_->SetFieldValue(index_, v); }
 namespace {
 std::atomic<int> g_enginesCreated{0};
 std::atomic<bool> g_sqliteThroughOdbc{false};
+
+std::atomic<int> g_liveDatabases{0};
+
+// Keeps count of the databases that are still referenced anywhere, so that tests can prove a run
+// leaves none behind, whatever the driver.
+struct LiveDatabase {
+    explicit LiveDatabase(std::shared_ptr<Database> d) : db(std::move(d)) { ++g_liveDatabases; }
+    ~LiveDatabase() { --g_liveDatabases; }
+    LiveDatabase(const LiveDatabase&) = delete;
+    LiveDatabase& operator=(const LiveDatabase&) = delete;
+    std::shared_ptr<Database> db;
+};
+
+std::shared_ptr<Database> Tracked(std::shared_ptr<Database> db) {
+    auto holder = std::make_shared<LiveDatabase>(std::move(db));
+    Database* raw = holder->db.get();
+    return std::shared_ptr<Database>(std::move(holder), raw);
+}
+
 }  // namespace
 
 DBEngine::DBEngine() { ++g_enginesCreated; }
@@ -151,11 +170,11 @@ std::shared_ptr<Database> DBEngine::OpenDatabase(const QString& path, int16_t /*
     switch (detail::DetectFileKind(head)) {
         case detail::FileKind::Sqlite:
             if (testing::SqliteThroughOdbc()) {
-                return detail::OpenOdbcDatabase(path, detail::OdbcTarget::Sqlite);
+                return Tracked(detail::OpenOdbcDatabase(path, detail::OdbcTarget::Sqlite));
             }
-            return detail::OpenSqliteDatabase(path);
+            return Tracked(detail::OpenSqliteDatabase(path));
         case detail::FileKind::Jet:
-            return detail::OpenOdbcDatabase(path, detail::OdbcTarget::Access);
+            return Tracked(detail::OpenOdbcDatabase(path, detail::OdbcTarget::Access));
         case detail::FileKind::Unknown:
             break;
     }
@@ -184,6 +203,7 @@ FileKind DetectFileKind(const QByteArray& head) {
 namespace testing {
 void SetSqliteThroughOdbc(bool on) { g_sqliteThroughOdbc = on; }
 bool SqliteThroughOdbc() { return g_sqliteThroughOdbc.load(); }
+int LiveDatabases() { return g_liveDatabases.load(); }
 }  // namespace testing
 
 }  // namespace dao
