@@ -1,0 +1,166 @@
+#include "ui/QtPlatform.h"
+
+#include <QApplication>
+#include <QInputDialog>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QPushButton>
+#include <QSettings>
+#include <QTranslator>
+#include <QWidget>
+#include <vector>
+
+namespace {
+
+// The organisation part of the settings path: the name the accounting products' runtime files
+// their settings under.
+const QString kSettingsRoot = QStringLiteral("VB and VBA Program Settings");
+
+constexpr int kButtonsMask = 0x0f;
+constexpr int kIconMask = 0xf0;
+constexpr int kDefaultMask = 0xf00;
+
+// The button sets of the flags' low digit, in the order the flags count them for the default.
+std::vector<QMessageBox::StandardButton> ButtonsFor(int flags) {
+    using B = QMessageBox;
+    switch (flags & kButtonsMask) {
+        case 1:
+            return {B::Ok, B::Cancel};
+        case 2:
+            return {B::Abort, B::Retry, B::Ignore};
+        case 3:
+            return {B::Yes, B::No, B::Cancel};
+        case 4:
+            return {B::Yes, B::No};
+        case 5:
+            return {B::Retry, B::Cancel};
+        default:
+            return {B::Ok};
+    }
+}
+
+QMessageBox::Icon IconFor(int flags) {
+    switch (flags & kIconMask) {
+        case 16:
+            return QMessageBox::Critical;
+        case 32:
+            return QMessageBox::Question;
+        case 48:
+            return QMessageBox::Warning;
+        case 64:
+            return QMessageBox::Information;
+        default:
+            return QMessageBox::NoIcon;
+    }
+}
+
+QString TitleOr(const QString& title) {
+    return title.isEmpty() ? kAppTitle : title;
+}
+
+}  // namespace
+
+QString QtPlatform::DisplayText(const QString& text) {
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return shown;
+}
+
+void QtPlatform::ConfigureMessageBox(QMessageBox& box, const QString& prompt, int flags,
+                                     const QString& title) {
+    box.setWindowTitle(TitleOr(title));
+    // Plain text: an error description may hold '<' and must not be taken for markup.
+    box.setTextFormat(Qt::PlainText);
+    box.setText(DisplayText(prompt));
+    box.setIcon(IconFor(flags));
+
+    const std::vector<QMessageBox::StandardButton> buttons = ButtonsFor(flags);
+    QMessageBox::StandardButtons set;
+    for (const QMessageBox::StandardButton b : buttons) {
+        set |= b;
+    }
+    box.setStandardButtons(set);
+
+    const size_t defaultIndex = static_cast<size_t>((flags & kDefaultMask) >> 8);
+    box.setDefaultButton(buttons[defaultIndex < buttons.size() ? defaultIndex : 0]);
+}
+
+int QtPlatform::ResultCode(QMessageBox::StandardButton button) {
+    switch (button) {
+        case QMessageBox::Ok:
+            return vbOK;
+        case QMessageBox::Cancel:
+            return vbCancel;
+        case QMessageBox::Abort:
+            return 3;
+        case QMessageBox::Retry:
+            return 4;
+        case QMessageBox::Ignore:
+            return 5;
+        case QMessageBox::Yes:
+            return vbYes;
+        case QMessageBox::No:
+            return vbNo;
+        default:
+            return vbCancel;
+    }
+}
+
+int QtPlatform::MsgBox(const QString& prompt, int buttons, const std::optional<QString>& title) {
+    QMessageBox box(mainWindow_);
+    ConfigureMessageBox(box, prompt, buttons, title.value_or(QString()));
+    box.exec();
+    // A box with no escape button refuses to close other than by a button, so a button was
+    // pressed unless the box went away with its parent.
+    QAbstractButton* clicked = box.clickedButton();
+    return clicked != nullptr ? ResultCode(box.standardButton(clicked)) : vbCancel;
+}
+
+void QtPlatform::ConfigureInputDialog(QInputDialog& dialog, const QString& prompt, bool hideInput,
+                                      const QString& title) {
+    dialog.setWindowTitle(TitleOr(title));
+    dialog.setInputMode(QInputDialog::TextInput);
+    dialog.setLabelText(DisplayText(prompt));
+    dialog.setTextValue(QString());
+    dialog.setTextEchoMode(hideInput ? QLineEdit::Password : QLineEdit::Normal);
+}
+
+QString QtPlatform::InputBox(const QString& prompt, bool hideInput) {
+    QInputDialog dialog(mainWindow_);
+    ConfigureInputDialog(dialog, prompt, hideInput, QString());
+    // Cancel and an empty entry both give empty text.
+    return dialog.exec() == QDialog::Accepted ? dialog.textValue() : QString();
+}
+
+std::unique_ptr<QSettings> QtPlatform::OpenSettings(const QString& appName) {
+    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, kSettingsRoot,
+                                       appName);
+}
+
+QString QtPlatform::GetSetting(const QString& appName, const QString& section, const QString& key) {
+    const std::unique_ptr<QSettings> settings = OpenSettings(appName);
+    settings->beginGroup(section);
+    return settings->value(key).toString();
+}
+
+void QtPlatform::Beep() {
+    QApplication::beep();
+}
+
+void QtPlatform::Unload() {
+    if (mainWindow_ != nullptr) {
+        mainWindow_->close();
+    }
+}
+
+QTranslator* InstallQtKoreanTranslation(QCoreApplication& app) {
+    auto* translator = new QTranslator(&app);
+    if (!translator->load(QLocale(QLocale::Korean), QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+        !QCoreApplication::installTranslator(translator)) {
+        delete translator;
+        return nullptr;
+    }
+    return translator;
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QMessageBox>
+#include <QPointer>
+#include <QString>
+#include <memory>
+
+#include "data/Platform.h"
+
+class QCoreApplication;
+class QInputDialog;
+class QSettings;
+class QTranslator;
+class QWidget;
+
+// The title of the tool: shown on every message box and input box that passes no title.
+inline const QString kAppTitle = QStringLiteral("Dorvik -> SolvanePlus 자료 복사");
+
+// The platform services on Qt: QMessageBox, QInputDialog, QSettings in the place where the
+// home platform's per-user application settings live, and the main window.
+class QtPlatform : public Platform {
+public:
+    // The dialogs are centred on this window, and Unload closes it.
+    void SetMainWindow(QWidget* window) { mainWindow_ = window; }
+
+    int MsgBox(const QString& prompt, int buttons,
+               const std::optional<QString>& title = std::nullopt) override;
+    QString InputBox(const QString& prompt, bool hideInput = false) override;
+    QString GetSetting(const QString& appName, const QString& section, const QString& key) override;
+    void Beep() override;
+    QString AppTitle() const override { return kAppTitle; }
+    AppVersion Version() const override { return kBuildVersion; }
+    void Unload() override;
+
+    // Sets up a message box for a text and flags (buttons + icon + default button), without
+    // showing it. An empty or missing title shows the application title.
+    static void ConfigureMessageBox(QMessageBox& box, const QString& prompt, int flags,
+                                    const QString& title);
+    // The code MsgBox returns for the button pressed: 1 OK, 2 Cancel, 3 Abort, 4 Retry,
+    // 5 Ignore, 6 Yes, 7 No.
+    static int ResultCode(QMessageBox::StandardButton button);
+
+    // Sets up the input box: the application title, the prompt, an empty entry field.
+    static void ConfigureInputDialog(QInputDialog& dialog, const QString& prompt, bool hideInput,
+                                     const QString& title);
+
+    // The settings of one application in the per-user store the accounting products write:
+    // HKEY_CURRENT_USER\Software\VB and VBA Program Settings\<application> on Windows,
+    // "VB and VBA Program Settings/<application>.conf" under the user's configuration folder
+    // elsewhere. Sections are groups.
+    static std::unique_ptr<QSettings> OpenSettings(const QString& appName);
+
+    // Line breaks as a dialog shows them: CR LF and a lone CR become LF.
+    static QString DisplayText(const QString& text);
+
+private:
+    QPointer<QWidget> mainWindow_;
+};
+
+// Loads Qt's own Korean translation so that the standard buttons read 예, 아니요, 확인, 취소.
+// Returns the installed translator (owned by app), or nullptr when the translation is not
+// installed on this machine; the buttons then stay in English.
+QTranslator* InstallQtKoreanTranslation(QCoreApplication& app);
