@@ -38,6 +38,7 @@ enum ErrorNumber : int32_t {
     errValidationRule = 3317,           // a value the column's rule refuses
     errDataTypeConversion = 3421,       // a value the column's type refuses
     errUnrecognisedFormat = 3343,       // the file is not a database the engine knows
+    errObjectInvalid = 3420,            // the database or recordset has been closed
     errDriverFailure = 3146,            // any other failure reported by the driver
 };
 

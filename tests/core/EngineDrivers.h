@@ -1,0 +1,29 @@
+#pragma once
+
+// The drivers that the engine's contract tests run against. The same SQLite files serve every
+// driver: the C API driver reads them directly, the ODBC driver through the SQLite ODBC driver.
+
+#include <string>
+#include <vector>
+
+#include "data/Drivers.h"
+
+namespace enginetest {
+
+enum class Driver { SqliteCApi, Odbc };
+
+// The drivers whose contract tests run in this build.
+inline std::vector<Driver> DriversToRun() {
+    return {Driver::SqliteCApi};
+}
+
+inline std::string DriverName(Driver driver) {
+    return driver == Driver::SqliteCApi ? "SqliteCApi" : "Odbc";
+}
+
+// Sends the engine's SQLite files to the given driver.
+inline void UseDriver(Driver driver) {
+    dao::testing::SetSqliteThroughOdbc(driver == Driver::Odbc);
+}
+
+}  // namespace enginetest
