@@ -2022,7 +2022,8 @@ Error ToError(const Diagnostic& d, Operation operation, const QString& table, co
         case Failure::Locked:
             if (operation == Operation::Open) {
                 return Error(errDatabaseLocked,
-                             QStringLiteral("다른 프로그램이나 다른 사용자가 %1파일을 단독으로 "
+                             QStringLiteral("다른 프로그램(예: Dorvik 또는 SolvanePlus)이나 다른 "
+                                            "사용자가 %1파일을 단독으로 "
                                             "쓰고 있어 열 수 없습니다. 그 프로그램을 닫고 다시 "
                                             "시도하세요.")
                                      .arg(theFile) +

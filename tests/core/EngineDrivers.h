@@ -14,7 +14,7 @@ enum class Driver { SqliteCApi, Odbc };
 
 // The drivers whose contract tests run in this build.
 inline std::vector<Driver> DriversToRun() {
-    return {Driver::SqliteCApi};
+    return {Driver::SqliteCApi, Driver::Odbc};
 }
 
 inline std::string DriverName(Driver driver) {
