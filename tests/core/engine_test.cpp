@@ -23,6 +23,7 @@
 #include "core/EngineDrivers.h"
 #include "data/Engine.h"
 #include "data/SqliteDriver.h"
+#include "support/Raised.h"
 #include "support/SqliteFixture.h"
 
 using dao::Value;
@@ -33,18 +34,6 @@ namespace {
 dao::DBEngine& Engine() {
     static dao::DBEngine engine;
     return engine;
-}
-
-// The engine error that f raises; a test failure when it raises none.
-template <class F>
-dao::Error Raised(F&& f) {
-    try {
-        f();
-    } catch (const dao::Error& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no error was raised";
-    return dao::Error(0, {});
 }
 
 Value Text(const std::string& s) {

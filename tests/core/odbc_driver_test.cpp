@@ -17,6 +17,7 @@
 #include "data/Drivers.h"
 #include "data/Engine.h"
 #include "data/OdbcDriver.h"
+#include "support/Raised.h"
 #include "support/SqliteFixture.h"
 
 namespace {
@@ -27,17 +28,6 @@ namespace odbc = dao::detail::odbc;
 dao::DBEngine& Engine() {
     static dao::DBEngine engine;
     return engine;
-}
-
-// Runs f, which must fail with an engine error, and returns that error.
-dao::Error Failure(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const dao::Error& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no error was raised";
-    return dao::Error(0, {});
 }
 
 QStringList g_messages;
@@ -121,7 +111,7 @@ TEST_F(OdbcDriverTest, AccessFileWithoutAnAccessDriverFailsWith3170AndSaysWhatTo
     f.write(head);
     f.close();
 
-    const dao::Error e = Failure([&] { Engine().OpenDatabase(mdb, 0); });
+    const dao::Error e = Raised([&] { Engine().OpenDatabase(mdb, 0); });
 #ifdef _WIN32
     if (e.Number() == dao::errUnrecognisedFormat) {
         GTEST_SKIP() << "an Access driver is installed here (and refuses the fake file)";
@@ -192,8 +182,8 @@ TEST_F(OdbcDriverTest, SnapshotReadsNullsKoreanIntegersRealsAndBlobs) {
 
     rs->MoveNext();
     EXPECT_TRUE(rs->Eof());
-    EXPECT_EQ(Failure([&] { rs->MoveNext(); }).Number(), dao::errNoCurrentRecord);
-    EXPECT_EQ(Failure([&] { fields.Item(QStringLiteral("code")).GetValue(); }).Number(),
+    EXPECT_EQ(Raised([&] { rs->MoveNext(); }).Number(), dao::errNoCurrentRecord);
+    EXPECT_EQ(Raised([&] { fields.Item(QStringLiteral("code")).GetValue(); }).Number(),
               dao::errNoCurrentRecord);
     rs->Close();
     db->Close();
@@ -206,9 +196,9 @@ TEST_F(OdbcDriverTest, FieldNamesAreMatchedWithoutRegardToLetterCase) {
     EXPECT_EQ(fields.Item(QStringLiteral("NAME")).Index(), 1);
     EXPECT_EQ(fields.Item(QStringLiteral("Name")).Index(), 1);
     EXPECT_EQ(fields.Item(QStringLiteral("pHoTo")).Index(), 4);
-    const dao::Error e = Failure([&] { fields.Item(QStringLiteral("nosuch")); });
+    const dao::Error e = Raised([&] { fields.Item(QStringLiteral("nosuch")); });
     EXPECT_EQ(e.Number(), dao::errItemNotFound);
-    EXPECT_EQ(Failure([&] { fields.Item(int16_t{7}); }).Number(), dao::errItemNotFound);
+    EXPECT_EQ(Raised([&] { fields.Item(int16_t{7}); }).Number(), dao::errItemNotFound);
 
     // Statements name tables and columns in any case too.
     db->Execute(QStringLiteral("UPDATE Product SET UNIT = 'ea' where Code = 'A2'"));
@@ -275,8 +265,8 @@ TEST_F(OdbcDriverTest, AnEmptyTableIsAtEofAtOnce) {
     auto rs = db->OpenRecordset(QStringLiteral("SELECT * FROM empty"), dao::dbOpenSnapshot);
     EXPECT_TRUE(rs->Eof());
     EXPECT_EQ(rs->RecordCount(), 0);
-    EXPECT_EQ(Failure([&] { rs->MoveLast(); }).Number(), dao::errNoCurrentRecord);
-    EXPECT_EQ(Failure([&] { rs->MoveFirst(); }).Number(), dao::errNoCurrentRecord);
+    EXPECT_EQ(Raised([&] { rs->MoveLast(); }).Number(), dao::errNoCurrentRecord);
+    EXPECT_EQ(Raised([&] { rs->MoveFirst(); }).Number(), dao::errNoCurrentRecord);
     db->Close();
 }
 
@@ -381,7 +371,7 @@ TEST_F(OdbcDriverTest, UpdateOfADuplicateFailsWith3022AndTheRecordsetStaysUsable
     rs->AddNew();
     fields.Item(QStringLiteral("code")).SetValue(Value::Text(std::string("A1")));
     fields.Item(QStringLiteral("name")).SetValue(Value::Text(std::string("dup")));
-    const dao::Error dup = Failure([&] { rs->Update(); });
+    const dao::Error dup = Raised([&] { rs->Update(); });
     EXPECT_EQ(dup.Number(), dao::errDuplicateKey);
     EXPECT_TRUE(dup.Description().contains(QLatin1String("product.code")))
         << dup.Description().toStdString();
@@ -393,14 +383,14 @@ TEST_F(OdbcDriverTest, UpdateOfADuplicateFailsWith3022AndTheRecordsetStaysUsable
     rs->AddNew();
     fields.Item(QStringLiteral("code")).SetValue(Value::Text(std::string("B2")));
     fields.Item(QStringLiteral("name")).SetValue(Value::Null());
-    EXPECT_EQ(Failure([&] { rs->Update(); }).Number(), dao::errRequired);
+    EXPECT_EQ(Raised([&] { rs->Update(); }).Number(), dao::errRequired);
     rs->CancelUpdate();
 
     rs->AddNew();
     fields.Item(QStringLiteral("code")).SetValue(Value::Text(std::string("B3")));
     fields.Item(QStringLiteral("name")).SetValue(Value::Text(std::string("bad qty")));
     fields.Item(QStringLiteral("qty")).SetValue(Value(-1));
-    EXPECT_EQ(Failure([&] { rs->Update(); }).Number(), dao::errValidationRule);
+    EXPECT_EQ(Raised([&] { rs->Update(); }).Number(), dao::errValidationRule);
     rs->CancelUpdate();
 
     rs->AddNew();
@@ -420,20 +410,20 @@ TEST_F(OdbcDriverTest, UpdateOfADuplicateFailsWith3022AndTheRecordsetStaysUsable
 TEST_F(OdbcDriverTest, UpdateAndCancelUpdateWithNoPendingRowFailWith3020) {
     auto db = Open();
     auto rs = db->OpenRecordset(QStringLiteral("SELECT * FROM product"), dao::dbOpenDynaset);
-    EXPECT_EQ(Failure([&] { rs->Update(); }).Number(), dao::errUpdateWithoutAddNew);
-    EXPECT_EQ(Failure([&] { rs->CancelUpdate(); }).Number(), dao::errUpdateWithoutAddNew);
+    EXPECT_EQ(Raised([&] { rs->Update(); }).Number(), dao::errUpdateWithoutAddNew);
+    EXPECT_EQ(Raised([&] { rs->CancelUpdate(); }).Number(), dao::errUpdateWithoutAddNew);
     EXPECT_EQ(
-        Failure([&] { rs->GetFields().Item(QStringLiteral("name")).SetValue(Value(1)); }).Number(),
+        Raised([&] { rs->GetFields().Item(QStringLiteral("name")).SetValue(Value(1)); }).Number(),
         dao::errUpdateWithoutAddNew);
     // A dynaset still reads its rows.
     EXPECT_EQ(rs->GetFields().Item(QStringLiteral("code")).GetValue(),
               Value::Text(std::string("A1")));
 
     auto snap = db->OpenRecordset(QStringLiteral("SELECT * FROM product"), dao::dbOpenSnapshot);
-    EXPECT_EQ(Failure([&] { snap->AddNew(); }).Number(), dao::errReadOnly);
-    EXPECT_EQ(Failure([&] { snap->GetFields().Item(int16_t{1}).SetValue(Value(1)); }).Number(),
+    EXPECT_EQ(Raised([&] { snap->AddNew(); }).Number(), dao::errReadOnly);
+    EXPECT_EQ(Raised([&] { snap->GetFields().Item(int16_t{1}).SetValue(Value(1)); }).Number(),
               dao::errReadOnly);
-    EXPECT_EQ(Failure([&] { snap->Update(); }).Number(), dao::errReadOnly);
+    EXPECT_EQ(Raised([&] { snap->Update(); }).Number(), dao::errReadOnly);
     EXPECT_EQ(snap->EditMode(), dao::dbEditNone);
     db->Close();
 }
@@ -502,7 +492,7 @@ TEST_F(OdbcDriverTest, AFailedCommitIsReported) {
         // A reader in the middle of a transaction keeps the commit from getting its lock.
         OtherConnection other(file);
         other.Exec("BEGIN; SELECT count(*) FROM product;");
-        const dao::Error e = Failure([&] { rs->Close(); });
+        const dao::Error e = Raised([&] { rs->Close(); });
         EXPECT_EQ(e.Number(), dao::errRecordLocked);
         EXPECT_TRUE(e.Description().contains(QString::fromUtf8("3개 행")))
             << e.Description().toStdString();
@@ -560,24 +550,24 @@ TEST_F(OdbcDriverTest, ExecuteAppliesAtOnceAndLeavesOutRowsThatBreakAConstraint)
 TEST_F(OdbcDriverTest, ExecuteFailsForAMissingTableOrColumnOrBadSyntax) {
     auto db = Open();
     const dao::Error table =
-        Failure([&] { db->Execute(QStringLiteral("UPDATE prodct SET unit = ''")); });
+        Raised([&] { db->Execute(QStringLiteral("UPDATE prodct SET unit = ''")); });
     EXPECT_EQ(table.Number(), dao::errObjectNotFound);
     EXPECT_TRUE(table.Description().contains(QLatin1String("'prodct'")))
         << table.Description().toStdString();
 
     const dao::Error column =
-        Failure([&] { db->Execute(QStringLiteral("UPDATE product SET colour = 'red'")); });
+        Raised([&] { db->Execute(QStringLiteral("UPDATE product SET colour = 'red'")); });
     EXPECT_EQ(column.Number(), dao::errTooFewParameters);
     EXPECT_TRUE(column.Description().contains(QLatin1String("'colour'")))
         << column.Description().toStdString();
 
-    EXPECT_EQ(Failure([&] {
+    EXPECT_EQ(Raised([&] {
                   db->Execute(QStringLiteral("INSERT INTO product (code, colour) VALUES ('x', 1)"));
               }).Number(),
               dao::errTooFewParameters);
-    EXPECT_EQ(Failure([&] { db->Execute(QStringLiteral("UPDATE product SET = 1")); }).Number(),
+    EXPECT_EQ(Raised([&] { db->Execute(QStringLiteral("UPDATE product SET = 1")); }).Number(),
               dao::errSyntax);
-    EXPECT_EQ(Failure([&] {
+    EXPECT_EQ(Raised([&] {
                   db->OpenRecordset(QStringLiteral("SELECT * FROM nothere"), dao::dbOpenSnapshot);
               }).Number(),
               dao::errObjectNotFound);
@@ -640,7 +630,7 @@ TEST_F(OdbcDriverTest, AccessStyleExecuteLeavesOutOnlyTheFailingRows) {
               "a,c,z");
 
     // A statement that cannot run still fails.
-    EXPECT_EQ(Failure([&] { db->Execute(QStringLiteral("UPDATE nothere SET x = 1")); }).Number(),
+    EXPECT_EQ(Raised([&] { db->Execute(QStringLiteral("UPDATE nothere SET x = 1")); }).Number(),
               dao::errObjectNotFound);
     db->Close();
 }
@@ -660,9 +650,9 @@ TEST_F(OdbcDriverTest, TheConnectionIsReleasedByClose) {
     db->Close();
     EXPECT_TRUE(QSqlDatabase::connectionNames().isEmpty());
     EXPECT_EQ(QueryValue(file, "SELECT count(*) FROM product WHERE code = 'N1'"), "1");
-    EXPECT_EQ(Failure([&] { snap->MoveNext(); }).Number(), dao::errObjectInvalid);
-    EXPECT_EQ(Failure([&] { dyn->AddNew(); }).Number(), dao::errObjectInvalid);
-    EXPECT_EQ(Failure([&] { db->Execute(QStringLiteral("DELETE FROM product")); }).Number(),
+    EXPECT_EQ(Raised([&] { snap->MoveNext(); }).Number(), dao::errObjectInvalid);
+    EXPECT_EQ(Raised([&] { dyn->AddNew(); }).Number(), dao::errObjectInvalid);
+    EXPECT_EQ(Raised([&] { db->Execute(QStringLiteral("DELETE FROM product")); }).Number(),
               dao::errObjectInvalid);
     snap->Close();
     dyn->Close();
@@ -708,7 +698,7 @@ TEST_F(OdbcDriverTest, TheConnectionIsReleasedAfterAFailedOpen) {
     f.seek(100);
     f.write(QByteArray(4000, '\xa5'));
     f.close();
-    const dao::Error e = Failure([&] { Engine().OpenDatabase(damaged, 0); });
+    const dao::Error e = Raised([&] { Engine().OpenDatabase(damaged, 0); });
     EXPECT_EQ(e.Number(), dao::errUnrecognisedFormat) << e.what();
     EXPECT_TRUE(e.Description().contains(QDir::toNativeSeparators(damaged))) << e.what();
     EXPECT_TRUE(QSqlDatabase::connectionNames().isEmpty());
@@ -722,7 +712,7 @@ TEST_F(OdbcDriverTest, TheConnectionIsReleasedAfterAFailedOpen) {
 
     // A file that is not there: nothing is created.
     const QString missing = tmp.File(QStringLiteral("missing.db"));
-    EXPECT_EQ(Failure([&] {
+    EXPECT_EQ(Raised([&] {
                   dao::detail::OpenOdbcDatabase(missing, dao::detail::OdbcTarget::Sqlite);
               }).Number(),
               dao::errCannotOpenFile);
@@ -745,7 +735,7 @@ TEST_F(OdbcDriverTest, AReadOnlyFileIsRefusedAtOpen) {
         QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
         GTEST_SKIP() << "permissions do not make a file read-only for this user";
     }
-    const dao::Error e = Failure([&] { Open(); });
+    const dao::Error e = Raised([&] { Open(); });
     QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
     EXPECT_EQ(e.Number(), dao::errCannotOpenFile);
     EXPECT_TRUE(e.Description().contains(QString::fromUtf8("읽기 전용"))) << e.what();
@@ -769,13 +759,13 @@ TEST_F(OdbcDriverTest, AnExclusivelyLockedFileGives3261OnOpenRecordsetAnd3260OnW
     {
         OtherConnection other(file);
         other.Exec("BEGIN EXCLUSIVE;");
-        const dao::Error open = Failure([&] {
+        const dao::Error open = Raised([&] {
             db->OpenRecordset(QStringLiteral("SELECT * FROM product"), dao::dbOpenSnapshot);
         });
         EXPECT_EQ(open.Number(), dao::errTableLocked);
         EXPECT_TRUE(open.Description().contains(QLatin1String("'product'")))
             << open.Description().toStdString();
-        EXPECT_EQ(Failure([&] { db->Execute(QStringLiteral("DELETE FROM product")); }).Number(),
+        EXPECT_EQ(Raised([&] { db->Execute(QStringLiteral("DELETE FROM product")); }).Number(),
                   dao::errRecordLocked);
         other.Exec("ROLLBACK;");
     }
@@ -787,7 +777,7 @@ TEST_F(OdbcDriverTest, AnExclusivelyLockedFileGives3261OnOpenRecordsetAnd3260OnW
         rs->AddNew();
         rs->GetFields().Item(QStringLiteral("code")).SetValue(Value::Text(std::string("L1")));
         rs->GetFields().Item(QStringLiteral("name")).SetValue(Value::Text(std::string("l")));
-        EXPECT_EQ(Failure([&] { rs->Update(); }).Number(), dao::errRecordLocked);
+        EXPECT_EQ(Raised([&] { rs->Update(); }).Number(), dao::errRecordLocked);
         EXPECT_EQ(rs->EditMode(), dao::dbEditAdd);
         other.Exec("ROLLBACK;");
     }
