@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStringList>
+#include <utility>
 #include <vector>
 
 #ifdef Q_OS_UNIX
@@ -59,6 +60,11 @@ QString ErrorText(const ErrorInfo& e) {
     return QStringLiteral("Error %1 (%2)").arg(e.Number).arg(e.Description);
 }
 
+bool IsLockError(int32_t number) {
+    return number == dao::errRecordLocked || number == dao::errTableLocked ||
+           number == dao::errDatabaseLocked;
+}
+
 }  // namespace
 
 // ---- The table copy
@@ -105,12 +111,17 @@ private:
     dao::RecordsetHandle DestRs;
     // The destination position of each source field, resolved once from the names.
     std::vector<int16_t> destPositions_;
+    // The field value on its way from source to destination, kept across fields and rows so
+    // that a text reuses the memory of the one before.
+    dao::Value field_;
 
     std::map<int32_t, Occurrence> errors_;
     ErrorInfo firstError_;
     int64_t recordCount_ = 0;
     int64_t rowsRead_ = 0;
     int64_t rowsSaved_ = 0;
+    // Another process holds the file locked: every further save would wait for the lock and fail.
+    bool locked_ = false;
 };
 
 void Conversion::TableCopy::Handle() {
@@ -125,6 +136,9 @@ void Conversion::TableCopy::Handle() {
     if (errors_.empty()) {
         firstError_ = error;
     }
+    locked_ = locked_ || IsLockError(error.Number);
+    // A batch that could not be committed takes back rows that were counted as saved.
+    rowsSaved_ -= std::min(rowsSaved_, error.RowsLost);
     // A fault that hits every row would otherwise show one modal box per row: each distinct
     // error is shown once, and the rest are counted and logged.
     Occurrence& seen = errors_[error.Number];
@@ -163,8 +177,17 @@ bool Conversion::TableCopy::MapColumns() {
 }
 
 void Conversion::TableCopy::CloseRecordsets() {
-    Try([&] { CloseObject(SourceRs); });
-    Try([&] { CloseObject(DestRs); });
+    // A close that cannot commit the last saved rows has closed the recordset all the same. The
+    // handle is emptied before the close, so that the handler reports that failure rather than
+    // failing itself on the closed recordset's edit mode.
+    Try([&] {
+        dao::RecordsetHandle rs = std::exchange(SourceRs, {});
+        CloseObject(rs);
+    });
+    Try([&] {
+        dao::RecordsetHandle rs = std::exchange(DestRs, {});
+        CloseObject(rs);
+    });
 }
 
 void Conversion::TableCopy::LogOutcome() {
@@ -178,6 +201,11 @@ void Conversion::TableCopy::LogOutcome() {
                        .arg(TName_, ErrorText(seen.first))
                        .arg(seen.count));
         }
+    }
+    if (locked_ && rowsRead_ < recordCount_) {
+        AddLog(QStringLiteral("%1 복사 중단: 다른 프로그램이 파일을 잠그고 있어 나머지 행을 "
+                              "복사하지 않았습니다.")
+                   .arg(TName_));
     }
     const int64_t total = std::max(recordCount_, rowsRead_);
     AddLog(QStringLiteral("%1 데이터복사 중 오류: %2건 중 %3건 복사, %4건 실패 (첫 오류: %5)")
@@ -236,7 +264,7 @@ void Conversion::TableCopy::Run() {
 
     for (;;) {
         bool atEnd = true;
-        if (!Try([&] { atEnd = SourceRs->Eof(); }) || atEnd) {
+        if (!Try([&] { atEnd = SourceRs->Eof(); }) || atEnd || locked_) {
             break;
         }
         ++rowsRead_;
@@ -253,7 +281,8 @@ void Conversion::TableCopy::Run() {
         for (int16_t position = 0; position <= bound && !rowGivenUp; ++position) {
             rowGivenUp = !Try([&] {
                 const int16_t target = destPositions_[static_cast<size_t>(position)];
-                DestRs->SetFieldValue(target, SourceRs->FieldValue(position));
+                SourceRs->ReadFieldValue(position, field_);
+                DestRs->SetFieldValue(target, field_);
             });
         }
         if (!rowGivenUp && Try([&] { DestRs->Update(dao::dbUpdateRegular, false); })) {
@@ -268,8 +297,9 @@ void Conversion::TableCopy::Run() {
         }
     }
 
-    Try([&] { LogOutcome(); });
+    // Closing commits the last saved rows, so the outcome is known only after it.
     CloseRecordsets();
+    Try([&] { LogOutcome(); });
 }
 
 // ---- The Start command and the recipes
@@ -334,6 +364,115 @@ bool Conversion::FoldersUsable(const QString& sourceFile, const QString& destFil
                 QDir::toNativeSeparators(QFileInfo(sourceFile).absoluteFilePath()) + kCrLf +
                 QStringLiteral("두 프로그램의 데이터베이스 폴더 설정을 확인하세요."),
             vbOKOnly);
+        return false;
+    }
+    return true;
+}
+
+bool Conversion::RecipesCanRun(dao::DatabaseHandle& SourceDb, dao::DatabaseHandle& DestDb) {
+    // A statement that names a missing table or column would stop the run half done: after the
+    // source's units were changed, or after the destination's rows were replaced but not adapted.
+    // So would a copy whose source has a column that the destination lacks. A SolvanePlus that
+    // was installed but never run lacks its tables.
+    struct Table {
+        QString name;
+        bool copied;           // also in the source, and every source column in the destination
+        QStringList inSource;  // what the statements on the source name
+        QStringList inDest;    // what the statements on the destination name
+    };
+    std::vector<Table> tables;
+    if (check1_.Value(0) == 1) {
+        tables.push_back(
+            {QStringLiteral("product"),
+             true,
+             {QStringLiteral("unit")},
+             {QStringLiteral("unit"), QStringLiteral("classcode"), QStringLiteral("ptax"),
+              QStringLiteral("reserve1"), QStringLiteral("reserve2"), QStringLiteral("reserve3"),
+              QStringLiteral("BManage")}});
+        tables.push_back(
+            {QStringLiteral("pclass"),
+             false,
+             {},
+             {QStringLiteral("Code"), QStringLiteral("ClassName"), QStringLiteral("Used")}});
+    }
+    if (check1_.Value(1) == 1) {
+        tables.push_back(
+            {QStringLiteral("trader"),
+             true,
+             {},
+             {QStringLiteral("section"), QStringLiteral("HPhone"), QStringLiteral("MultyCostNo"),
+              QStringLiteral("SaleDC"), QStringLiteral("TradeStop"), QStringLiteral("U_Name"),
+              QStringLiteral("U_Name2")}});
+    }
+
+    // The table as a snapshot; empty when there is no such table. Any other failure stops the
+    // run as it would have stopped at the statement.
+    const auto open = [](dao::DatabaseHandle& db, const QString& table) {
+        try {
+            return dao::RecordsetHandle(
+                db->OpenRecordset(QStringLiteral("SELECT * FROM ") + table, dao::dbOpenSnapshot));
+        } catch (const dao::Error& e) {
+            if (e.Number() != dao::errObjectNotFound) {
+                throw;
+            }
+        }
+        return dao::RecordsetHandle();
+    };
+    // The names that the recordset has no field for, matched as the engine matches them.
+    const auto lacking = [](dao::RecordsetHandle& rs, const QStringList& names) {
+        QStringList missing;
+        for (const QString& name : names) {
+            if (rs->FieldPosition(name) < 0 && !missing.contains(name, Qt::CaseInsensitive)) {
+                missing << name;
+            }
+        }
+        return missing;
+    };
+
+    for (const Table& table : tables) {
+        dao::DatabaseHandle* db = &SourceDb;
+        QString problem;
+        dao::RecordsetHandle source;
+        if (table.copied) {
+            source = open(SourceDb, table.name);
+            if (source.IsEmpty()) {
+                problem = QStringLiteral("'%1' 테이블이 없습니다.").arg(table.name);
+            } else if (const QStringList missing = lacking(source, table.inSource);
+                       !missing.isEmpty()) {
+                problem = QStringLiteral("'%1' 테이블에 다음 열이 없습니다: %2")
+                              .arg(table.name, missing.join(QStringLiteral(", ")));
+            }
+        }
+        if (problem.isEmpty()) {
+            db = &DestDb;
+            dao::RecordsetHandle dest = open(DestDb, table.name);
+            QStringList names = table.inDest;
+            for (int16_t i = 0; !source.IsEmpty() && i < source->FieldCount(); ++i) {
+                names << source->FieldName(i);
+            }
+            if (dest.IsEmpty()) {
+                problem = QStringLiteral("'%1' 테이블이 없습니다.").arg(table.name);
+            } else if (const QStringList missing = lacking(dest, names); !missing.isEmpty()) {
+                problem = QStringLiteral("'%1' 테이블에 다음 열이 없습니다: %2")
+                              .arg(table.name, missing.join(QStringLiteral(", ")));
+            }
+            CloseObject(dest);
+        }
+        CloseObject(source);
+        if (problem.isEmpty()) {
+            continue;
+        }
+        const bool inDest = db == &DestDb;
+        const QString what =
+            QStringLiteral("%1 데이터베이스의 %2")
+                .arg(inDest ? QStringLiteral("SolvanePlus") : QStringLiteral("Dorvik"), problem);
+        const QString advice =
+            inDest ? QStringLiteral("SolvanePlus를 설치한 뒤 한 번 실행했는지 확인하세요.")
+                   : QStringLiteral("Dorvik의 데이터베이스 폴더 설정이 맞는지 확인하세요.");
+        log_.AddLog(QStringLiteral("작업 안 함: ") + what);
+        platform_.MsgBox(what + kCrLf + QDir::toNativeSeparators((*db)->Name()) + kCrLf + advice +
+                             kCrLf + QStringLiteral("아무 자료도 바꾸지 않았습니다."),
+                         vbOKOnly);
         return false;
     }
     return true;
@@ -411,6 +550,11 @@ void Conversion::Command1_Click() {
     // An error that nothing below catches stops the run here: both databases are closed and
     // the window stays usable.
     try {
+        if (!RecipesCanRun(SourceDb, DestDb)) {
+            CloseQuietly(SourceDb);
+            CloseQuietly(DestDb);
+            return;
+        }
         ProductRecipe(SourceDb, DestDb);
         TraderRecipe(SourceDb, DestDb);
         CloseObject(SourceDb);

@@ -37,6 +37,10 @@ private:
 
     // Checks the two folders before anything is opened; false when the run must end.
     bool FoldersUsable(const QString& sourceFile, const QString& destFile);
+    // Checks, before anything is changed, that the tables and columns that the selected recipes
+    // copy and set exist in both databases; false, after reporting what is missing, when the run
+    // must end.
+    bool RecipesCanRun(dao::DatabaseHandle& SourceDb, dao::DatabaseHandle& DestDb);
     // Ends a run that an error stopped: reports it, closes both databases, logs it.
     void StopOnError(const ErrorInfo& error, dao::DatabaseHandle& SourceDb,
                      dao::DatabaseHandle& DestDb);

@@ -36,6 +36,37 @@ Value Value::Blob(std::string bytes) {
     return v;
 }
 
+void Value::SetNull() {
+    type_ = Type::Null;
+    int_ = 0;
+    real_ = 0.0;
+    bytes_.clear();
+}
+
+void Value::SetInteger(int64_t v) {
+    SetNull();
+    type_ = Type::Integer;
+    int_ = v;
+}
+
+void Value::SetReal(double v) {
+    SetNull();
+    type_ = Type::Real;
+    real_ = v;
+}
+
+void Value::SetText(const char* utf8, size_t size) {
+    SetNull();
+    type_ = Type::Text;
+    bytes_.assign(utf8, size);
+}
+
+void Value::SetBlob(const char* bytes, size_t size) {
+    SetNull();
+    type_ = Type::Blob;
+    bytes_.assign(bytes, size);
+}
+
 int64_t Value::toInt() const {
     switch (type_) {
         case Type::Integer:
@@ -166,6 +197,12 @@ std::shared_ptr<Database> DBEngine::OpenDatabase(const QString& path, int16_t /*
     }
     const QByteArray head = file.read(100);
     file.close();
+    if (head.isEmpty()) {
+        throw Error(errUnrecognisedFormat,
+                    QStringLiteral("'%1' 파일이 비어 있습니다(0바이트). 데이터베이스 파일이 "
+                                   "아닙니다.")
+                        .arg(path));
+    }
 
     switch (detail::DetectFileKind(head)) {
         case detail::FileKind::Sqlite:

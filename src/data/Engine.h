@@ -49,10 +49,19 @@ public:
     const QString& Description() const { return description_; }
     const char* what() const noexcept override { return what_.c_str(); }
 
+    // How many rows that earlier saves had stored were taken back with this failure, as when a
+    // batch of saved rows cannot be committed; 0 for most errors.
+    int64_t RowsLost() const { return rowsLost_; }
+    Error& WithRowsLost(int64_t rows) {
+        rowsLost_ = rows;
+        return *this;
+    }
+
 private:
     int32_t number_;
     QString description_;
     std::string what_;
+    int64_t rowsLost_ = 0;
 };
 
 // A field value: null, an integer, a real, a text (UTF-8) or a blob. Dates, booleans and
@@ -69,6 +78,14 @@ public:
     static Value Text(std::string utf8);
     static Value Text(const QString& text);
     static Value Blob(std::string bytes);
+
+    // Assign in place. A value that is filled again and again (one field of row after row) keeps
+    // its buffer, so a text or blob needs no new allocation once the buffer is large enough.
+    void SetNull();
+    void SetInteger(int64_t v);
+    void SetReal(double v);
+    void SetText(const char* utf8, size_t size);
+    void SetBlob(const char* bytes, size_t size);
 
     Type type() const { return type_; }
     bool isNull() const { return type_ == Type::Null; }
@@ -185,6 +202,9 @@ public:
     virtual int16_t FieldPosition(const QString& name) = 0;
     // The value of the current row, or of the pending row after AddNew.
     virtual Value FieldValue(int16_t position) = 0;
+    // FieldValue into `out`, for a caller that reads the same field of many rows: a driver may
+    // reuse the buffer that `out` already holds. Same value, same failures.
+    virtual void ReadFieldValue(int16_t position, Value& out) { out = FieldValue(position); }
     // Writes into the pending row; fails with errUpdateWithoutAddNew when none is pending.
     virtual void SetFieldValue(int16_t position, const Value& v) = 0;
 

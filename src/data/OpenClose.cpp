@@ -52,7 +52,7 @@ ErrorInfo DescribeError(std::exception_ptr error) {
     try {
         std::rethrow_exception(error);
     } catch (const dao::Error& e) {
-        return {e.Number(), e.Description()};
+        return {e.Number(), e.Description(), e.RowsLost()};
     } catch (const std::bad_alloc&) {
         return {7, QStringLiteral("메모리가 부족합니다.")};
     } catch (const std::exception& e) {

@@ -15,6 +15,7 @@
 struct ErrorInfo {
     int32_t Number = 0;
     QString Description;
+    int64_t RowsLost = 0;  // rows that earlier saves had stored, taken back with this failure
 };
 ErrorInfo DescribeError(std::exception_ptr error);
 

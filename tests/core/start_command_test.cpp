@@ -179,18 +179,22 @@ TEST_F(StartCommandTest, TheSameFileUnderTwoNamesIsRefusedBeforeAnythingOpens) {
 }
 
 TEST_F(StartCommandTest, AStatementThatCannotRunStopsTheRunAndClosesBoth) {
-    ExecSql(DestFile(), "DROP TABLE pclass;");
+    // A view reads like the table, so the run gets as far as the statement that writes it.
+    ExecSql(DestFile(),
+            "DROP TABLE pclass; "
+            "CREATE VIEW pclass AS SELECT '1' AS Code, '분류' AS ClassName, 1 AS Used;");
     form.check = {1, 1};
     AnswerYes();
     conversion.Command1_Click();
 
     const auto texts = BoxTexts();
     ASSERT_EQ(texts.size(), 2u);
-    EXPECT_TRUE(texts[1].startsWith(QStringLiteral("Error 3011 ("))) << texts[1].toStdString();
+    EXPECT_TRUE(texts[1].startsWith(QStringLiteral("Error 3146 ("))) << texts[1].toStdString();
+    EXPECT_TRUE(texts[1].contains(QStringLiteral("pclass"))) << texts[1].toStdString();
     EXPECT_TRUE(texts[1].contains(QStringLiteral("오류로 작업을 중단했습니다")));
     EXPECT_TRUE(form.text.startsWith(kStartLines + QStringLiteral("product 데이터복사완료\r\n")));
     EXPECT_TRUE(form.text.endsWith(QStringLiteral("\r\n")));
-    EXPECT_TRUE(form.text.contains(QStringLiteral("오류로 작업 중단: Error 3011")));
+    EXPECT_TRUE(form.text.contains(QStringLiteral("오류로 작업 중단: Error 3146")));
     EXPECT_FALSE(form.text.contains(QStringLiteral("자료 교체 완료")));
     EXPECT_FALSE(form.text.contains(QStringLiteral("trader")));
     EXPECT_EQ(dao::testing::LiveDatabases(), 0);

@@ -169,4 +169,96 @@ TEST_F(TableCopyTest, AValueRefusedByEveryRowShowsOneBoxAndNoPhantomErrors) {
     EXPECT_TRUE(Dest("SELECT * FROM trader").empty());
 }
 
+std::string Str(const QString& text) {
+    return text.toStdString();
+}
+
+// The number of the error that `write` raises, or 0.
+template <class Write>
+int32_t Refused(Write&& write) {
+    try {
+        write();
+    } catch (const dao::Error& e) {
+        return e.Number();
+    }
+    return 0;
+}
+
+TEST_F(TableCopyTest, AStrictColumnRefusesAValueOfAnotherTypeWhenItIsWritten) {
+    ExecSql(DestFile(),
+            "DROP TABLE trader; CREATE TABLE Trader(code TEXT PRIMARY KEY, n INT, r REAL, "
+            "photo BLOB, note ANY) STRICT;");
+    Open();
+    dao::RecordsetHandle rs(
+        dest->OpenRecordset(QStringLiteral("SELECT * FROM trader"), dao::dbOpenDynaset));
+    rs->AddNew();
+    const auto write = [&](int16_t column, const dao::Value& v) {
+        return Refused([&] { rs->SetFieldValue(column, v); });
+    };
+    const dao::Value text = dao::Value::Text(QStringLiteral("문의"));
+    const dao::Value blob = dao::Value::Blob(std::string("\x00\x01", 2));
+
+    try {
+        rs->SetFieldValue(1, text);
+        ADD_FAILURE() << "a text was written into an INT column";
+    } catch (const dao::Error& e) {
+        EXPECT_EQ(e.Number(), dao::errDataTypeConversion);
+        EXPECT_EQ(e.Description(),
+                  QStringLiteral("'trader.n' 열은 INTEGER 형식이라 TEXT 값을 저장할 수 없습니다."));
+    }
+    // The refused value is not written and the row stays pending.
+    EXPECT_EQ(rs->EditMode(), dao::dbEditAdd);
+    EXPECT_TRUE(rs->FieldValue(1).isNull());
+
+    EXPECT_EQ(write(1, dao::Value(2.5)), dao::errDataTypeConversion);
+    EXPECT_EQ(write(1, blob), dao::errDataTypeConversion);
+    EXPECT_EQ(write(2, text), dao::errDataTypeConversion);
+    EXPECT_EQ(write(3, dao::Value(int64_t{7})), dao::errDataTypeConversion);
+    EXPECT_EQ(write(3, text), dao::errDataTypeConversion);
+    EXPECT_EQ(write(0, blob), dao::errDataTypeConversion);
+    // What each type takes, converted as SQLite converts it; a number in a text is left to the
+    // save, which converts it.
+    EXPECT_EQ(write(1, dao::Value(3.0)), 0);
+    EXPECT_EQ(write(2, dao::Value(int64_t{4})), 0);
+    EXPECT_EQ(write(2, dao::Value::Text(QStringLiteral(" -1.5e3 "))), 0);
+    EXPECT_EQ(write(3, blob), 0);
+    EXPECT_EQ(write(4, blob), 0);
+    EXPECT_EQ(write(0, dao::Value(int64_t{9})), 0);
+    EXPECT_EQ(write(1, dao::Value()), 0);
+    rs->Update();
+    CloseObject(rs);
+    EXPECT_EQ(Dest("SELECT code, typeof(code), n, r, typeof(r), hex(photo), hex(note) FROM trader"),
+              (std::vector<Row>{{"9", "text", std::nullopt, "-1500.0", "real", "0001", "0001"}}));
+}
+
+TEST_F(TableCopyTest, AFieldWriteThatFailsGivesTheRowUpOnce) {
+    // The third of the source's columns is refused for two rows: the write fails, the row is
+    // cancelled, and its fourth column and its save are skipped rather than each failing with
+    // no row pending.
+    ExecSql(DestFile(),
+            "DROP TABLE trader; CREATE TABLE trader(U_Name TEXT NOT NULL, code TEXT PRIMARY KEY, "
+            "name TEXT, hphone INTEGER) STRICT;");
+    ExecSql(SourceFile(),
+            "INSERT INTO trader VALUES ('T003', '한솔', '0212345678', '정'), "
+            "('T004', '미래', '문의 바람', '강'), ('T005', '새 거래처', NULL, '윤');");
+    Copy(QStringLiteral("trader"));
+
+    const auto texts = BoxTexts();
+    ASSERT_EQ(texts.size(), 1u);
+    const QString error = QStringLiteral(
+        "Error 3421 ('trader.hphone' 열은 INTEGER 형식이라 TEXT 값을 저장할 수 "
+        "없습니다.)");
+    EXPECT_EQ(Str(texts[0]), Str(error + QStringLiteral(" in procedure CopyData of Form Form1")));
+    EXPECT_EQ(Str(form.text),
+              Str(QStringLiteral("trader %1: 같은 오류 2건 (메시지는 처음 한 번만 표시)\r\n"
+                                 "trader 데이터복사 중 오류: 5건 중 3건 복사, 2건 실패 (첫 오류: "
+                                 "%1)\r\n")
+                      .arg(error)));
+    EXPECT_EQ(form.value, 5.0f);
+    EXPECT_EQ(Dest("SELECT code, name, hphone, U_Name FROM trader ORDER BY code"),
+              (std::vector<Row>{{"T002", "대성문구", std::nullopt, "이영희"},
+                                {"T003", "한솔", "212345678", "정"},
+                                {"T005", "새 거래처", std::nullopt, "윤"}}));
+}
+
 }  // namespace
