@@ -2,18 +2,25 @@
 
 #include <sqlite3.h>
 
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
 #include <QtGlobal>
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <optional>
 #include <utility>
 #include <vector>
 
 #include "data/Drivers.h"
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 namespace dao {
 
@@ -29,7 +36,7 @@ int g_busyTimeoutMs = 2000;
 // copy with one such index, committing every 10,000 rows or half a second made the copy twice as
 // slow as one transaction; every 100,000 rows or 2 seconds costs about a fifth. Two seconds is
 // also the most saved work that a failure can take back.
-int64_t g_batchRows = 100000;
+int64_t g_batchRows = std::numeric_limits<int64_t>::max();
 std::chrono::milliseconds g_batchTime{2000};
 
 }  // namespace
@@ -299,8 +306,8 @@ QString After(const QString& message, const QString& marker) {
 
 QString LockedText(const QString& file) {
     return QStringLiteral(
-               "다른 프로그램(예: Dorvik 또는 SolvanePlus)이 '%1' 파일을 사용하고 있습니다. "
-               "그 프로그램을 닫은 뒤 다시 시도하세요.")
+               "'%1' 파일이 잠겨 있습니다. 다른 프로그램(예: Dorvik 또는 SolvanePlus)이 이 "
+               "파일을 사용하고 있습니다. 그 프로그램을 닫은 뒤 다시 시도하세요.")
         .arg(file);
 }
 
@@ -383,8 +390,9 @@ Error MakeError(int code, const QString& message, const QString& file, const QSt
 
 Error TableLockedError(const QString& table) {
     return Error(errTableLocked,
-                 QStringLiteral("'%1' 테이블을 다른 프로그램(예: Dorvik 또는 SolvanePlus)이 잠그고 "
-                                "있어 열 수 없습니다. 그 프로그램을 닫은 뒤 다시 시도하세요.")
+                 QStringLiteral("'%1' 테이블이 잠겨 있어 열 수 없습니다. 다른 프로그램(예: Dorvik "
+                                "또는 SolvanePlus)이 사용하고 있습니다. 그 프로그램을 닫은 뒤 다시 "
+                                "시도하세요.")
                      .arg(table));
 }
 
@@ -504,20 +512,35 @@ public:
         batchOpen_ = true;
         batchRows_ = 0;
         batchStart_ = std::chrono::steady_clock::now();
+        if (!chained_) {
+            seriesStart_ = batchStart_;
+        }
     }
 
-    // A row has been saved in the open batch; commits when the batch is due.
+    // A row has been saved in the open batch; commits when the batch is due. A batch that
+    // follows others of the same series of saves (a copy) runs at least as long as they did
+    // together, so the batches of a long copy double in length (see g_batchTime).
     void RowSaved() {
         ++batchRows_;
+        const auto minimum = std::max<std::chrono::steady_clock::duration>(
+            g_batchTime, batchStart_ - seriesStart_);
         if (batchRows_ >= g_batchRows ||
-            std::chrono::steady_clock::now() - batchStart_ >= g_batchTime) {
-            Commit();
+            std::chrono::steady_clock::now() - batchStart_ >= minimum) {
+            try {
+                Commit();
+            } catch (Error& e) {
+                // The row being saved fails with its batch; the others were saved earlier.
+                e.WithRowsLost(e.RowsLost() - 1);
+                throw;
+            }
+            chained_ = true;
         }
     }
 
     // Commits the rows saved so far. A failed commit is rolled back, so that what the error says
     // (those rows are not saved) is what the file holds.
     void Commit() {
+        chained_ = false;  // a commit of its own ends the series; RowSaved continues it
         if (!batchOpen_ || db_ == nullptr) {
             batchOpen_ = false;
             return;
@@ -537,7 +560,8 @@ public:
         batchRows_ = 0;
         throw Error(cause.Number(),
                     QStringLiteral("'%1' 파일에 저장한 행 %2개를 확정하지 못해 취소했습니다. %3")
-                        .arg(path_, QString::number(rows), cause.Description()));
+                        .arg(path_, QString::number(rows), cause.Description()))
+            .WithRowsLost(rows);
     }
 
     // For destructors, which cannot report: a failed commit stays pending, so that a later
@@ -586,6 +610,10 @@ private:
     bool batchOpen_ = false;
     int64_t batchRows_ = 0;
     std::chrono::steady_clock::time_point batchStart_;
+    // The start of the first batch of the series that the open batch belongs to; chained_ says
+    // that the last batch was committed because it was due, so the next one continues its series.
+    std::chrono::steady_clock::time_point seriesStart_;
+    bool chained_ = false;
     std::vector<SqliteRecordset*> recordsets_;
 };
 
@@ -607,27 +635,36 @@ Statement Prepare(Connection& conn, const QByteArray& sql, const QString& table 
     return stmt;
 }
 
-Value ColumnValue(sqlite3_stmt* stmt, int column) {
-    switch (sqlite3_column_type(stmt, column)) {
+// Reads a column into `out`, whose text buffer is reused. The column's value object is fetched
+// once and read through the value interface: each column call would enter and leave the
+// connection again, and a copy reads every column of every row.
+void ReadColumn(sqlite3_stmt* stmt, int column, Value& out) {
+    sqlite3_value* value = sqlite3_column_value(stmt, column);
+    switch (sqlite3_value_type(value)) {
         case SQLITE_INTEGER:
-            return Value(static_cast<int64_t>(sqlite3_column_int64(stmt, column)));
+            out.SetInteger(static_cast<int64_t>(sqlite3_value_int64(value)));
+            return;
         case SQLITE_FLOAT:
-            return Value(sqlite3_column_double(stmt, column));
+            out.SetReal(sqlite3_value_double(value));
+            return;
         case SQLITE_TEXT: {
-            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
+            const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
             if (text == nullptr) {
-                return Value::Text(std::string());  // out of memory while converting
+                out.SetText("", 0);  // out of memory while converting
+                return;
             }
-            return Value::Text(
-                std::string(text, static_cast<size_t>(sqlite3_column_bytes(stmt, column))));
+            out.SetText(text, static_cast<size_t>(sqlite3_value_bytes(value)));
+            return;
         }
         case SQLITE_BLOB: {
-            const auto* data = static_cast<const char*>(sqlite3_column_blob(stmt, column));
-            const auto size = static_cast<size_t>(sqlite3_column_bytes(stmt, column));
-            return Value::Blob(size == 0 ? std::string() : std::string(data, size));
+            const auto* data = static_cast<const char*>(sqlite3_value_blob(value));
+            const auto size = static_cast<size_t>(sqlite3_value_bytes(value));
+            out.SetBlob(size == 0 ? "" : data, size);
+            return;
         }
         default:
-            return Value();
+            out.SetNull();
+            return;
     }
 }
 
@@ -648,6 +685,169 @@ int BindValue(sqlite3_stmt* stmt, int parameter, const Value& v) {
             break;
     }
     return sqlite3_bind_null(stmt, parameter);
+}
+
+// ---- Column types of STRICT tables
+//
+// A STRICT table refuses a value that its column's declared type cannot hold. The classic engine
+// refuses such a value when it is assigned to the field, not when the row is saved, and a copy
+// relies on that to give the row up at once; so the declared types are read once when a dynaset
+// opens, and each write is checked against them.
+
+enum class StrictType : uint8_t { Any, Integer, Real, Text, Blob };
+
+// The declared type of each column when the table is STRICT; empty for any other table, and
+// whenever the types cannot be read (the save still decides then).
+std::vector<StrictType> StrictColumnTypes(sqlite3* db, const QString& table, sqlite3_stmt* select,
+                                          int16_t fieldCount) {
+#if SQLITE_VERSION_NUMBER >= 3037000
+    Statement query;
+    static const char kSql[] =
+        "SELECT \"strict\" FROM pragma_table_list WHERE schema = 'main' AND name = ?1 "
+        "COLLATE NOCASE";
+    if (sqlite3_prepare_v2(db, kSql, -1, query.out(), nullptr) != SQLITE_OK) {
+        return {};
+    }
+    const QByteArray name = table.toUtf8();
+    sqlite3_bind_text(query.get(), 1, name.constData(), static_cast<int>(name.size()),
+                      SQLITE_TRANSIENT);
+    if (sqlite3_step(query.get()) != SQLITE_ROW || sqlite3_column_int(query.get(), 0) == 0) {
+        return {};
+    }
+    std::vector<StrictType> types(static_cast<size_t>(fieldCount), StrictType::Any);
+    for (int16_t i = 0; i < fieldCount; ++i) {
+        const char* declared = sqlite3_column_decltype(select, i);
+        if (declared == nullptr) {
+            continue;
+        }
+        StrictType& type = types[static_cast<size_t>(i)];
+        if (qstricmp(declared, "INT") == 0 || qstricmp(declared, "INTEGER") == 0) {
+            type = StrictType::Integer;
+        } else if (qstricmp(declared, "REAL") == 0) {
+            type = StrictType::Real;
+        } else if (qstricmp(declared, "TEXT") == 0) {
+            type = StrictType::Text;
+        } else if (qstricmp(declared, "BLOB") == 0) {
+            type = StrictType::Blob;
+        }
+    }
+    return types;
+#else
+    Q_UNUSED(db);
+    Q_UNUSED(table);
+    Q_UNUSED(select);
+    Q_UNUSED(fieldCount);
+    return {};
+#endif
+}
+
+// Whether a text reads as a number in full, as SQLite reads it when a numeric column converts a
+// text: blanks around it, a sign, digits with at most one point, an exponent.
+bool ReadsAsNumber(const std::string& text) {
+    const auto blank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    size_t i = 0;
+    size_t n = text.size();
+    while (i < n && blank(text[i])) {
+        ++i;
+    }
+    while (n > i && blank(text[n - 1])) {
+        --n;
+    }
+    if (i < n && (text[i] == '+' || text[i] == '-')) {
+        ++i;
+    }
+    bool digits = false;
+    while (i < n && digit(text[i])) {
+        ++i;
+        digits = true;
+    }
+    if (i < n && text[i] == '.') {
+        ++i;
+        while (i < n && digit(text[i])) {
+            ++i;
+            digits = true;
+        }
+    }
+    if (!digits) {
+        return false;
+    }
+    if (i < n && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        if (i < n && (text[i] == '+' || text[i] == '-')) {
+            ++i;
+        }
+        if (i == n || !digit(text[i])) {
+            return false;
+        }
+        while (i < n && digit(text[i])) {
+            ++i;
+        }
+    }
+    return i == n;
+}
+
+// Whether a STRICT column of this type refuses the value for certain. A number in a text that an
+// INTEGER column may or may not take whole is left to the save.
+bool StrictRefuses(StrictType column, const Value& v) {
+    switch (v.type()) {
+        case Value::Type::Null:
+            return false;
+        case Value::Type::Integer:
+            return column == StrictType::Blob;
+        case Value::Type::Real: {
+            if (column == StrictType::Blob) {
+                return true;
+            }
+            if (column != StrictType::Integer) {
+                return false;
+            }
+            // Kept only when it converts to a 64-bit integer without loss; SQLite stores a NaN
+            // as null.
+            const double r = v.toReal();
+            return !std::isnan(r) && !(r > -9.2e18 && r < 9.2e18 &&
+                                       r == static_cast<double>(static_cast<int64_t>(r)));
+        }
+        case Value::Type::Text:
+            return column == StrictType::Blob ||
+                   ((column == StrictType::Integer || column == StrictType::Real) &&
+                    !ReadsAsNumber(v.bytes()));
+        case Value::Type::Blob:
+            return column != StrictType::Blob && column != StrictType::Any;
+    }
+    return false;
+}
+
+const char* StrictTypeName(StrictType type) {
+    switch (type) {
+        case StrictType::Integer:
+            return "INTEGER";
+        case StrictType::Real:
+            return "REAL";
+        case StrictType::Text:
+            return "TEXT";
+        case StrictType::Blob:
+            return "BLOB";
+        case StrictType::Any:
+            break;
+    }
+    return "ANY";
+}
+
+const char* ValueTypeName(const Value& v) {
+    switch (v.type()) {
+        case Value::Type::Integer:
+            return "INTEGER";
+        case Value::Type::Real:
+            return "REAL";
+        case Value::Type::Text:
+            return "TEXT";
+        case Value::Type::Blob:
+            return "BLOB";
+        case Value::Type::Null:
+            break;
+    }
+    return "NULL";
 }
 
 // ---- Recordset
@@ -672,6 +872,9 @@ public:
         }
         pending_.resize(static_cast<size_t>(fieldCount_));
         written_.assign(static_cast<size_t>(fieldCount_), 0);
+        if (dynaset_ && !table_.isEmpty()) {
+            strictTypes_ = StrictColumnTypes(conn_->db(), table_, select_.get(), fieldCount_);
+        }
         conn_->Register(this);
     }
 
@@ -812,7 +1015,8 @@ public:
                     cause.Description() +
                         QStringLiteral(" 이 오류로 트랜잭션 전체가 취소되어, 앞서 저장한 행 %1개도 "
                                        "저장되지 않았습니다.")
-                            .arg(lost));
+                            .arg(lost))
+            .WithRowsLost(lost);
     }
 
     int32_t EditMode() override {
@@ -863,11 +1067,22 @@ public:
     }
 
     Value FieldValue(int16_t position) override {
+        Value v;
+        ReadFieldValue(position, v);
+        return v;
+    }
+
+    void ReadFieldValue(int16_t position, Value& out) override {
         CheckOpen();
         CheckPosition(position);
         const auto i = static_cast<size_t>(position);
         if (adding_) {
-            return written_[i] != 0 ? pending_[i] : Value();
+            if (written_[i] != 0) {
+                out = pending_[i];
+            } else {
+                out.SetNull();
+            }
+            return;
         }
         if (eof_) {
             throw NoCurrentRecordError();
@@ -876,7 +1091,7 @@ public:
             eof_ = true;
             throw NoCurrentRecordError();
         }
-        return ColumnValue(select_.get(), position);
+        ReadColumn(select_.get(), position, out);
     }
 
     void SetFieldValue(int16_t position, const Value& v) override {
@@ -887,6 +1102,9 @@ public:
             throw NothingPendingError();
         }
         const auto i = static_cast<size_t>(position);
+        if (!strictTypes_.empty() && StrictRefuses(strictTypes_[i], v)) {
+            throw StrictTypeError(i, v);
+        }
         pending_[i] = v;
         written_[i] = 1;
     }
@@ -942,6 +1160,15 @@ private:
                 errItemNotFound,
                 QStringLiteral("이 컬렉션에서 %1번째 항목을 찾을 수 없습니다.").arg(position));
         }
+    }
+
+    // The value stays unwritten and the row pending, as after any refused write.
+    Error StrictTypeError(size_t column, const Value& v) const {
+        return Error(
+            errDataTypeConversion,
+            QStringLiteral("'%1.%2' 열은 %3 형식이라 %4 값을 저장할 수 없습니다.")
+                .arg(table_, names_[column], QLatin1String(StrictTypeName(strictTypes_[column])),
+                     QLatin1String(ValueTypeName(v))));
     }
 
     Error OpenError(int rc) const {
@@ -1068,6 +1295,7 @@ private:
     std::vector<char> written_;
     std::vector<CachedInsert> inserts_;
     size_t lastInsert_ = 0;
+    std::vector<StrictType> strictTypes_;  // empty unless the table is STRICT
 };
 
 void Connection::ReleaseRecordsets() noexcept {
@@ -1400,6 +1628,28 @@ std::shared_ptr<Database> OpenSqliteDatabase(const QString& path) {
                                    "없습니다. 파일 속성과 권한을 확인하세요.")
                         .arg(path));
     }
+#ifdef Q_OS_UNIX
+    // Saving writes a journal next to the file: in a folder that cannot be written every save
+    // would fail, perhaps after the other database of a run has been changed.
+    const QString folder = QFileInfo(path).absolutePath();
+    if (::access(QFile::encodeName(folder).constData(), W_OK) != 0) {
+        throw Error(
+            errCannotOpenFile,
+            QStringLiteral("'%1' 파일이 있는 폴더(%2)에 쓸 수 없습니다. 읽기 전용 폴더이거나 "
+                           "쓰기 권한이 없습니다. 폴더 속성과 권한을 확인하세요.")
+                .arg(path, folder));
+    }
+#endif
+    // Another process's write lock (Dorvik or SolvanePlus still running) does not stop reading, so
+    // it would show only at the first save. Taking the write lock once and giving it back sees it
+    // now, before anything is changed.
+    if (const int lock = conn->Exec("BEGIN IMMEDIATE"); lock != SQLITE_OK) {
+        if ((lock & 0xff) == SQLITE_BUSY || (lock & 0xff) == SQLITE_LOCKED) {
+            throw Error(errDatabaseLocked, LockedText(path));
+        }
+        throw conn->ErrorNow(lock);
+    }
+    conn->Exec("ROLLBACK");
     return std::make_shared<SqliteDatabase>(std::move(conn));
 }
 

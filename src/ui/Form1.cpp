@@ -222,6 +222,8 @@ void Form1::Command1_Click() {
         }
     }
     running_ = false;
+    // The last value of the run is shown even if no beat came after it.
+    ShowValue();
     if (!untrapped.isNull()) {
         ReportUntrapped(untrapped);
     }
@@ -281,13 +283,21 @@ void Form1::SetMax(float max) {
 
 void Form1::SetValue(float value) {
     value_ = value;
-    const int units = BarUnits(value);
+    if (!running_) {
+        ShowValue();
+        return;
+    }
+    // During a run the widget takes the value on the pump's beat (KeepPainting).
+    if (++callsSinceClock_ >= kCallsPerClockRead) {
+        KeepPainting();
+    }
+}
+
+void Form1::ShowValue() {
+    const int units = BarUnits(value_);
     if (units != barValue_) {
         barValue_ = units;
         progressBar1_->setValue(units);
-    }
-    if (running_ && ++callsSinceClock_ >= kCallsPerClockRead) {
-        KeepPainting();
     }
 }
 
@@ -300,6 +310,16 @@ void Form1::KeepPainting() {
     callsSinceClock_ = 0;
     if (paintClock_.elapsed() < kPaintIntervalMs) {
         return;
+    }
+    const int units = BarUnits(value_);
+    if (units != barValue_) {
+        barValue_ = units;
+        // QProgressBar paints a new value at once, and only when the bar has grown by a whole
+        // chunk, which on a large table is a few times a second. Held back, the new value is
+        // painted below on every beat that moves it, and at no other time.
+        progressBar1_->setUpdatesEnabled(false);
+        progressBar1_->setValue(units);
+        progressBar1_->setUpdatesEnabled(true);
     }
     // Input that arrives here is eaten by the run's InputBlocker, so this cannot re-enter.
     QCoreApplication::processEvents();

@@ -64,6 +64,8 @@ public:
 private:
     // The widget's step for a value of the bar.
     int BarUnits(float value) const;
+    // Shows the bar's value on the widget now.
+    void ShowValue();
     // During a run: lets the window repaint what changed, at most every kPaintIntervalMs.
     void KeepPainting();
     // An error that nothing in the run caught: shown with its number, then the program ends.
@@ -80,7 +82,8 @@ private:
 
     // The bar's maximum and value as the conversion wrote them. The widget shows them in
     // whole steps (value * barScale_), and barValue_ mirrors what it shows so that a write
-    // that would not move it costs a multiplication and a comparison.
+    // that would not move it costs a multiplication and a comparison. During a run the widget
+    // catches up with the value on the paint pump's beat only.
     float max_ = 100.0f;
     float value_ = 0.0f;
     int barMax_ = 100;
