@@ -26,7 +26,8 @@ namespace dao::testing {
 // (2000 unless changed). Tests shorten it so that a lock test does not wait the full time.
 void SetSqliteBusyTimeout(int milliseconds);
 int SqliteBusyTimeout();
-// After how many rows, or how long after the first, saved rows are committed (100,000 rows or
-// 2000 ms unless changed). Tests lower them to see batches commit without saving that much.
+// After how many rows, or how long after the first, saved rows are committed (no row limit and
+// 2000 ms unless changed; a batch that continues a series of batches runs at least as long as
+// they did together). Tests lower them to see batches commit without saving that much.
 void SetSqliteBatchLimits(int64_t rows, int milliseconds);
 }  // namespace dao::testing

@@ -283,12 +283,12 @@ void Form1::SetMax(float max) {
 
 void Form1::SetValue(float value) {
     value_ = value;
-    if (!running_) {
+    // During a run the widget takes the value on the pump's beat (KeepPainting); a full bar is
+    // shown at once, so that a finished table does not look unfinished during what follows it.
+    if (!running_ || value >= max_) {
         ShowValue();
-        return;
     }
-    // During a run the widget takes the value on the pump's beat (KeepPainting).
-    if (++callsSinceClock_ >= kCallsPerClockRead) {
+    if (running_ && ++callsSinceClock_ >= kCallsPerClockRead) {
         KeepPainting();
     }
 }

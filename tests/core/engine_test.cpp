@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <chrono>
+#include <limits>
 #include <optional>
 #include <random>
 #include <thread>
@@ -676,6 +677,44 @@ TEST(EngineSqliteDriver, BatchesCommitByRowsAndByTime) {
     EXPECT_EQ(count(), "251");
     rs->Close();
     EXPECT_EQ(count(), "252");
+}
+
+TEST(EngineSqliteDriver, LaterBatchesOfACopyRunAsLongAsTheEarlierOnesTogether) {
+    TempFolder folder;
+    const QString path = MakeFile(folder, "CREATE TABLE w (id INTEGER PRIMARY KEY);");
+    const auto count = [&] { return QueryValue(path, "SELECT count(*) FROM w"); };
+    struct Limits {
+        Limits() { dao::testing::SetSqliteBatchLimits(std::numeric_limits<int64_t>::max(), 100); }
+        ~Limits() { dao::testing::SetSqliteBatchLimits(std::numeric_limits<int64_t>::max(), 2000); }
+    } limits;
+    auto db = Engine().OpenDatabase(path);
+    auto rs = db->OpenRecordset("SELECT * FROM w", dao::dbOpenDynaset);
+    int id = 0;
+    const auto save = [&] {
+        rs->AddNew();
+        rs->SetFieldValue(0, ++id);
+        rs->Update();
+    };
+    const auto wait = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+    save();
+    wait(400);
+    save();  // the first batch is due after the time limit
+    EXPECT_EQ(count(), "2");
+    save();
+    wait(150);
+    save();  // past the limit, but not yet as long as the first batch
+    EXPECT_EQ(count(), "2");
+    wait(300);
+    save();
+    EXPECT_EQ(count(), "5");
+    rs->Close();
+    // A commit of its own ends the series: the next batch is due after the limit again.
+    rs = db->OpenRecordset("SELECT * FROM w", dao::dbOpenDynaset);
+    save();
+    wait(150);
+    save();
+    EXPECT_EQ(count(), "7");
+    rs->Close();
 }
 
 TEST(EngineSqliteDriver, ATransactionThatSqliteRollsBackIsReported) {
