@@ -17,6 +17,10 @@ enum class FileKind { Sqlite, Jet, Unknown };
 // "SQLite format 3\0", or "Standard Jet DB" / "Standard ACE DB" at offset 4.
 FileKind DetectFileKind(const QByteArray& head);
 
+// Calls the callback set by DBEngine::SetBusyCallback, if any. Drivers call it often from inside
+// long work; it never throws.
+void Busy() noexcept;
+
 // SQLite's C API.
 std::shared_ptr<Database> OpenSqliteDatabase(const QString& path);
 

@@ -27,7 +27,9 @@ Value Value::Text(std::string utf8) {
     return v;
 }
 
-Value Value::Text(const QString& text) { return Text(text.toStdString()); }
+Value Value::Text(const QString& text) {
+    return Text(text.toStdString());
+}
 
 Value Value::Blob(std::string bytes) {
     Value v;
@@ -125,7 +127,9 @@ bool Value::operator==(const Value& other) const {
 
 // ---- Fields and Field
 
-int16_t Fields::Count() const { return rs_->FieldCount(); }
+int16_t Fields::Count() const {
+    return rs_->FieldCount();
+}
 
 Field Fields::Item(int16_t position) const {
     if (position < 0 || position >= rs_->FieldCount()) {
@@ -144,9 +148,15 @@ Field Fields::Item(const QString& name) const {
     return Field(rs_, position);
 }
 
-QString Field::Name() const { return rs_->FieldName(index_); }
-Value Field::GetValue() const { return rs_->FieldValue(index_); }
-void Field::SetValue(const Value& v) const { rs_->SetFieldValue(index_, v); }
+QString Field::Name() const {
+    return rs_->FieldName(index_);
+}
+Value Field::GetValue() const {
+    return rs_->FieldValue(index_);
+}
+void Field::SetValue(const Value& v) const {
+    rs_->SetFieldValue(index_, v);
+}
 
 // ---- DBEngine
 
@@ -174,9 +184,34 @@ std::shared_ptr<Database> Tracked(std::shared_ptr<Database> db) {
 
 }  // namespace
 
-DBEngine::DBEngine() { ++g_enginesCreated; }
+DBEngine::DBEngine() {
+    ++g_enginesCreated;
+}
 
-int DBEngine::CreatedCount() { return g_enginesCreated.load(); }
+int DBEngine::CreatedCount() {
+    return g_enginesCreated.load();
+}
+
+namespace {
+// Set and called on the thread that uses the engine (the window's).
+std::function<void()> g_busyCallback;
+}  // namespace
+
+void DBEngine::SetBusyCallback(std::function<void()> callback) {
+    g_busyCallback = std::move(callback);
+}
+
+void detail::Busy() noexcept {
+    if (!g_busyCallback) {
+        return;
+    }
+    try {
+        g_busyCallback();
+    } catch (...) {
+        // Called from inside a driver's C code, which an exception must not cross; a window that
+        // failed to paint once changes nothing the engine does.
+    }
+}
 
 std::shared_ptr<Database> DBEngine::OpenDatabase(const QString& path, int16_t /*options*/) {
     // Options 0 is the only mode the tool uses: shared, read and write.
@@ -192,8 +227,9 @@ std::shared_ptr<Database> DBEngine::OpenDatabase(const QString& path, int16_t /*
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        throw Error(errCannotOpenFile,
-                    QStringLiteral("'%1' 파일을 열 수 없습니다. 읽기 권한을 확인하세요.").arg(path));
+        throw Error(
+            errCannotOpenFile,
+            QStringLiteral("'%1' 파일을 열 수 없습니다. 읽기 권한을 확인하세요.").arg(path));
     }
     const QByteArray head = file.read(100);
     file.close();
@@ -238,9 +274,15 @@ FileKind DetectFileKind(const QByteArray& head) {
 }  // namespace detail
 
 namespace testing {
-void SetSqliteThroughOdbc(bool on) { g_sqliteThroughOdbc = on; }
-bool SqliteThroughOdbc() { return g_sqliteThroughOdbc.load(); }
-int LiveDatabases() { return g_liveDatabases.load(); }
+void SetSqliteThroughOdbc(bool on) {
+    g_sqliteThroughOdbc = on;
+}
+bool SqliteThroughOdbc() {
+    return g_sqliteThroughOdbc.load();
+}
+int LiveDatabases() {
+    return g_liveDatabases.load();
+}
 }  // namespace testing
 
 }  // namespace dao

@@ -8,6 +8,7 @@
 #include <QString>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -17,29 +18,29 @@ namespace dao {
 // come. They follow the classic engine's numbering so that a user or a support desk recognises
 // them.
 enum ErrorNumber : int32_t {
-    errObjectNotSet = 91,               // operation on an empty handle
-    errInvalidArgument = 3001,          // an argument the engine cannot use
-    errDatabaseLocked = 3006,           // the database is locked by another process
-    errObjectNotFound = 3011,           // the query names a table that does not exist
-    errNoCurrentRecord = 3021,          // no current row
-    errUpdateWithoutAddNew = 3020,      // field write or Update with no row pending
-    errDuplicateKey = 3022,             // a save or change would duplicate a key
-    errFileNotFound = 3024,             // the database file is not there
-    errDiskFull = 3026,                 // no space left to save
-    errReadOnly = 3027,                 // the object or the database cannot be written
-    errCannotOpenFile = 3051,           // the file cannot be opened for reading and writing
-    errTooFewParameters = 3061,         // the statement names a column that does not exist
-    errSyntax = 3075,                   // the statement cannot be parsed
-    errInstallableIsam = 3170,          // no driver installed for this kind of file
-    errRecordLocked = 3260,             // a row or table is locked by another process
-    errTableLocked = 3261,              // a table is exclusively locked by another process
-    errItemNotFound = 3265,             // no field of that name or position
-    errRequired = 3314,                 // a column that needs a value got null
-    errValidationRule = 3317,           // a value the column's rule refuses
-    errDataTypeConversion = 3421,       // a value the column's type refuses
-    errUnrecognisedFormat = 3343,       // the file is not a database the engine knows
-    errObjectInvalid = 3420,            // the database or recordset has been closed
-    errDriverFailure = 3146,            // any other failure reported by the driver
+    errObjectNotSet = 91,           // operation on an empty handle
+    errInvalidArgument = 3001,      // an argument the engine cannot use
+    errDatabaseLocked = 3006,       // the database is locked by another process
+    errObjectNotFound = 3011,       // the query names a table that does not exist
+    errNoCurrentRecord = 3021,      // no current row
+    errUpdateWithoutAddNew = 3020,  // field write or Update with no row pending
+    errDuplicateKey = 3022,         // a save or change would duplicate a key
+    errFileNotFound = 3024,         // the database file is not there
+    errDiskFull = 3026,             // no space left to save
+    errReadOnly = 3027,             // the object or the database cannot be written
+    errCannotOpenFile = 3051,       // the file cannot be opened for reading and writing
+    errTooFewParameters = 3061,     // the statement names a column that does not exist
+    errSyntax = 3075,               // the statement cannot be parsed
+    errInstallableIsam = 3170,      // no driver installed for this kind of file
+    errRecordLocked = 3260,         // a row or table is locked by another process
+    errTableLocked = 3261,          // a table is exclusively locked by another process
+    errItemNotFound = 3265,         // no field of that name or position
+    errRequired = 3314,             // a column that needs a value got null
+    errValidationRule = 3317,       // a value the column's rule refuses
+    errDataTypeConversion = 3421,   // a value the column's type refuses
+    errUnrecognisedFormat = 3343,   // the file is not a database the engine knows
+    errObjectInvalid = 3420,        // the database or recordset has been closed
+    errDriverFailure = 3146,        // any other failure reported by the driver
 };
 
 class Error : public std::exception {
@@ -89,9 +90,9 @@ public:
 
     Type type() const { return type_; }
     bool isNull() const { return type_ == Type::Null; }
-    int64_t toInt() const;      // integers; reals truncated; texts parsed; null 0
-    double toReal() const;      // reals; integers converted; texts parsed; null 0
-    QString toString() const;   // texts; numbers in plain digits; null empty
+    int64_t toInt() const;     // integers; reals truncated; texts parsed; null 0
+    double toReal() const;     // reals; integers converted; texts parsed; null 0
+    QString toString() const;  // texts; numbers in plain digits; null empty
     // The UTF-8 text or the blob's bytes; empty for the other types.
     const std::string& bytes() const { return bytes_; }
 
@@ -223,6 +224,12 @@ public:
 
     // How many engines this process has created.
     static int CreatedCount();
+
+    // Called over and over from inside the engine's long work (a statement over a whole table,
+    // the steps of a copy), so that the window that waits on it can keep painting. The callback
+    // must not use the engine and must not throw; an empty one turns this off. Drivers that
+    // cannot call back (ODBC) never call it.
+    static void SetBusyCallback(std::function<void()> callback);
 };
 
 // A reference to an open object, or empty. Any use of an empty handle fails with

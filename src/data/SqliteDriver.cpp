@@ -462,6 +462,16 @@ bool OnlySeparators(const char* tail) {
 // small cache of the table.
 constexpr int kWritingCacheKiB = 64 * 1024;
 
+// How many of SQLite's virtual machine steps pass between calls of the engine's busy callback:
+// about a millisecond of work, a few rows of an UPDATE over a whole table. The callback decides
+// by the clock whether to paint, so this only has to be often enough and cheap.
+constexpr int kStepsPerBusyCall = 20000;
+
+int OnProgress(void*) {
+    detail::Busy();
+    return 0;  // never interrupts
+}
+
 class SqliteRecordset;
 
 // One open file: the SQLite connection, shared by the database object and its recordsets, so
@@ -526,8 +536,8 @@ public:
     // together, so the batches of a long copy double in length (see g_batchTime).
     void RowSaved() {
         ++batchRows_;
-        const auto minimum = std::max<std::chrono::steady_clock::duration>(
-            g_batchTime, batchStart_ - seriesStart_);
+        const auto minimum =
+            std::max<std::chrono::steady_clock::duration>(g_batchTime, batchStart_ - seriesStart_);
         if (batchRows_ >= g_batchRows ||
             std::chrono::steady_clock::now() - batchStart_ >= minimum) {
             try {
@@ -1594,6 +1604,7 @@ std::shared_ptr<Database> OpenSqliteDatabase(const QString& path) {
     auto conn = std::make_shared<Connection>(db, path);
     sqlite3_extended_result_codes(db, 1);
     sqlite3_busy_timeout(db, testing::SqliteBusyTimeout());
+    sqlite3_progress_handler(db, kStepsPerBusyCall, &OnProgress, nullptr);
 
     // The header was checked before; reading the schema proves the rest of the file (a truncated
     // or damaged file fails here) and that no other process holds it locked.

@@ -13,6 +13,7 @@
 #include <QTextDocument>
 #include <exception>
 
+#include "data/Engine.h"
 #include "ui/InputBlocker.h"
 
 // The icon lives in a static library; nothing else would pull its resource into the program.
@@ -209,6 +210,12 @@ void Form1::Command1_Click() {
     QString untrapped;
     {
         InputBlocker blocker(*this);
+        // A statement over a large table runs for seconds without a progress call of its own;
+        // the engine calls back from inside it so that the window keeps painting meanwhile.
+        dao::DBEngine::SetBusyCallback([this] { KeepPainting(); });
+        struct BusyOff {
+            ~BusyOff() { dao::DBEngine::SetBusyCallback({}); }
+        } busyOff;
         try {
             conversion_.Command1_Click();
         } catch (const dao::Error& e) {

@@ -11,6 +11,7 @@
 #include <limits>
 #include <optional>
 #include <random>
+#include <stdexcept>
 #include <thread>
 
 #ifdef __linux__
@@ -813,3 +814,28 @@ TEST(EngineSqliteDriver, CloseReleasesEveryStatementAndTheConnection) {
 }
 
 }  // namespace
+
+TEST(EngineSqliteDriver, TheBusyCallbackIsCalledFromInsideALongStatement) {
+    TempFolder folder;
+    const QString path = MakeFile(folder, "CREATE TABLE n (x INTEGER);");
+    int calls = 0;
+    dao::DBEngine::SetBusyCallback([&] {
+        ++calls;
+        throw std::runtime_error("a failing callback must not reach the engine");
+    });
+    struct Off {
+        ~Off() { dao::DBEngine::SetBusyCallback({}); }
+    } off;
+    auto db = Engine().OpenDatabase(path);
+    db->Execute(
+        "INSERT INTO n WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c "
+        "WHERE x < 200000) SELECT x FROM c");
+    EXPECT_EQ(QueryValue(path, "SELECT count(*) FROM n"), "200000");
+    EXPECT_GE(calls, 20);  // one statement, many calls while it runs
+
+    dao::DBEngine::SetBusyCallback({});
+    const int before = calls;
+    db->Execute("UPDATE n SET x = x + 1");
+    EXPECT_EQ(calls, before);
+    db->Close();
+}

@@ -11,9 +11,13 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 
+#include "data/Engine.h"
 #include "support/ScriptedPlatform.h"
+#include "support/SqliteFixture.h"
 #include "ui/Form1.h"
 #include "ui/QtPlatform.h"
 #include "ui/UiTestSupport.h"
@@ -161,6 +165,69 @@ TEST_F(Form1Run, AMillionProgressWritesStayCheap) {
     });
     EXPECT_EQ(form.Value(), 1000000.0f);
     EXPECT_LT(elapsed, 2000);
+}
+
+TEST_F(Form1Run, ASlowlyMovingBarIsPaintedOnEveryBeat) {
+    uitest::EventCounter paints(form.ProgressBar1(0), QEvent::Paint);
+    int paintedDuringRun = 0;
+    RunWith([&] {
+        form.SetMax(1000000.0f);
+        form.SetValue(0.0f);
+        paints.count = 0;
+        // A large table: the bar grows by under a percent in these 400 ms, too little for the
+        // widget to repaint by itself, but it moves on every beat.
+        QElapsedTimer clock;
+        clock.start();
+        BusyFor(400, [&] { form.SetValue(static_cast<float>(clock.elapsed() * 20)); });
+        paintedDuringRun = paints.count;
+    });
+    EXPECT_GE(paintedDuringRun, 4);
+    EXPECT_LE(paintedDuringRun, 12);
+    // Once the run is over the widget shows the last value written, in its steps of 100 rows.
+    EXPECT_NEAR(form.ProgressBar1(0)->value(), form.Value() / 100.0f, 1.0f);
+}
+
+TEST_F(Form1Run, AFullBarIsShownAtOnce) {
+    int shown = -1;
+    int maximum = 0;
+    RunWith([&] {
+        form.SetMax(1000000.0f);
+        form.SetValue(0.0f);
+        form.SetValue(1000000.0f);
+        shown = form.ProgressBar1(0)->value();
+        maximum = form.ProgressBar1(0)->maximum();
+    });
+    EXPECT_EQ(shown, maximum);
+}
+
+TEST_F(Form1Run, TheWindowKeepsAnsweringDuringALongStatement) {
+    TempFolder folder;
+    const QString path = folder.File(QStringLiteral("dbbasic.mdb"));
+    ExecSql(path, "CREATE TABLE n (x INTEGER)");
+    // A timer only fires when the window's thread turns to its events.
+    QTimer beat;
+    beat.setInterval(10);
+    int beats = 0;
+    QObject::connect(&beat, &QTimer::timeout, [&] { ++beats; });
+    qint64 statementMs = 0;
+    int beatsDuring = 0;
+    RunWith([&] {
+        dao::DBEngine engine;
+        auto db = engine.OpenDatabase(path);
+        beat.start();
+        QElapsedTimer clock;
+        clock.start();
+        db->Execute(
+            "INSERT INTO n WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c "
+            "WHERE x < 1500000) SELECT x FROM c");
+        statementMs = clock.elapsed();
+        beatsDuring = beats;
+        db->Close();
+    });
+    beat.stop();
+    ASSERT_GE(statementMs, 250) << "the statement was too quick to show anything";
+    // Painting is paced at 50 ms; allow for a loaded machine.
+    EXPECT_GE(beatsDuring, static_cast<int>(statementMs / 200));
 }
 
 TEST(Form1Untrapped, AnErrorThatEscapesTheRunIsShownAndEndsTheProgram) {
