@@ -3,7 +3,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <future>
+#include <system_error>
+#include <thread>
 
 #include "data/Drivers.h"
 
@@ -193,24 +197,52 @@ int DBEngine::CreatedCount() {
 }
 
 namespace {
-// Set and called on the thread that uses the engine (the window's).
+// Set on the thread that uses the engine (the window's), and called only there.
 std::function<void()> g_busyCallback;
+std::thread::id g_busyThread;
+// How often the waiting thread calls back while another thread does the engine's work.
+constexpr auto kBusyCallInterval = std::chrono::milliseconds(10);
+
+bool OnBusyThread() {
+    return g_busyCallback && std::this_thread::get_id() == g_busyThread;
+}
 }  // namespace
 
 void DBEngine::SetBusyCallback(std::function<void()> callback) {
     g_busyCallback = std::move(callback);
+    g_busyThread = std::this_thread::get_id();
 }
 
 void detail::Busy() noexcept {
-    if (!g_busyCallback) {
+    if (!OnBusyThread()) {
         return;
     }
     try {
         g_busyCallback();
     } catch (...) {
-        // Called from inside a driver's C code, which an exception must not cross; a window that
-        // failed to paint once changes nothing the engine does.
+        // A window that failed to paint once changes nothing the engine does.
     }
+}
+
+void detail::KeepBusyWhile(const std::function<void()>& work) {
+    if (!OnBusyThread()) {
+        work();
+        return;
+    }
+    // A commit waits on the disk's sync, which no step of SQLite's own can interrupt to call
+    // back; the work goes to another thread while this one keeps calling back. The callback
+    // never touches the engine, so the connection is used by one thread at a time.
+    std::future<void> done;
+    try {
+        done = std::async(std::launch::async, work);
+    } catch (const std::system_error&) {
+        work();  // no thread to be had: the work is done all the same, only without painting
+        return;
+    }
+    while (done.wait_for(kBusyCallInterval) != std::future_status::ready) {
+        Busy();
+    }
+    done.get();
 }
 
 std::shared_ptr<Database> DBEngine::OpenDatabase(const QString& path, int16_t /*options*/) {

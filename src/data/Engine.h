@@ -225,10 +225,11 @@ public:
     // How many engines this process has created.
     static int CreatedCount();
 
-    // Called over and over from inside the engine's long work (a statement over a whole table,
-    // the steps of a copy), so that the window that waits on it can keep painting. The callback
-    // must not use the engine and must not throw; an empty one turns this off. Drivers that
-    // cannot call back (ODBC) never call it.
+    // Called over and over, on the thread that sets it, while the engine's long work (a
+    // statement over a whole table, a commit that waits on the disk) runs on another thread, so
+    // that the window waiting on it keeps painting. The callback must not use the engine and
+    // must not throw; an empty one turns this off and all work stays on the caller's thread.
+    // Drivers that cannot hand their work over (ODBC) never call it.
     static void SetBusyCallback(std::function<void()> callback);
 };
 

@@ -462,16 +462,6 @@ bool OnlySeparators(const char* tail) {
 // small cache of the table.
 constexpr int kWritingCacheKiB = 64 * 1024;
 
-// How many of SQLite's virtual machine steps pass between calls of the engine's busy callback:
-// about a millisecond of work, a few rows of an UPDATE over a whole table. The callback decides
-// by the clock whether to paint, so this only has to be often enough and cheap.
-constexpr int kStepsPerBusyCall = 20000;
-
-int OnProgress(void*) {
-    detail::Busy();
-    return 0;  // never interrupts
-}
-
 class SqliteRecordset;
 
 // One open file: the SQLite connection, shared by the database object and its recordsets, so
@@ -519,7 +509,9 @@ public:
             return;
         }
         PrepareForWriting();
-        const int rc = Exec("BEGIN IMMEDIATE");
+        int rc = SQLITE_OK;
+        // Waits out another program's lock for up to the busy timeout.
+        detail::KeepBusyWhile([&] { rc = Exec("BEGIN IMMEDIATE"); });
         if (rc != SQLITE_OK) {
             throw ErrorNow(rc);
         }
@@ -559,7 +551,9 @@ public:
             batchOpen_ = false;
             return;
         }
-        const int rc = Exec("COMMIT");
+        int rc = SQLITE_OK;
+        // Writing out a large batch and syncing the file can take a second or more.
+        detail::KeepBusyWhile([&] { rc = Exec("COMMIT"); });
         if (rc == SQLITE_OK) {
             batchOpen_ = false;
             batchRows_ = 0;
@@ -1521,18 +1515,20 @@ public:
         conn_->PrepareForWriting();
         const QByteArray text = sqlite::WithOrIgnore(sql.toUtf8());
         Statement stmt = Prepare(*conn_, text);
-        // No transaction is open here, so the statement commits as it completes.
-        const int rc = StepToEnd(stmt.get());
-        if (rc == SQLITE_DONE) {
-            return;
-        }
-        const int code = sqlite3_extended_errcode(conn_->db());
-        const Error cause = conn_->ErrorNow(code);
-        stmt.Finalize();
-        if (IsTypeRefusal(code) && RunRowByRow(*conn_, text)) {
-            return;
-        }
-        throw cause;
+        // No transaction is open here, so the statement commits as it completes. Over a whole
+        // table that takes seconds.
+        detail::KeepBusyWhile([&] {
+            if (StepToEnd(stmt.get()) == SQLITE_DONE) {
+                return;
+            }
+            const int code = sqlite3_extended_errcode(conn_->db());
+            const Error cause = conn_->ErrorNow(code);
+            stmt.Finalize();
+            if (IsTypeRefusal(code) && RunRowByRow(*conn_, text)) {
+                return;
+            }
+            throw cause;
+        });
     }
 
     std::shared_ptr<Recordset> OpenRecordset(const QString& source, int32_t type) override {
@@ -1604,7 +1600,6 @@ std::shared_ptr<Database> OpenSqliteDatabase(const QString& path) {
     auto conn = std::make_shared<Connection>(db, path);
     sqlite3_extended_result_codes(db, 1);
     sqlite3_busy_timeout(db, testing::SqliteBusyTimeout());
-    sqlite3_progress_handler(db, kStepsPerBusyCall, &OnProgress, nullptr);
 
     // The header was checked before; reading the schema proves the rest of the file (a truncated
     // or damaged file fails here) and that no other process holds it locked.

@@ -210,8 +210,8 @@ void Form1::Command1_Click() {
     QString untrapped;
     {
         InputBlocker blocker(*this);
-        // A statement over a large table runs for seconds without a progress call of its own;
-        // the engine calls back from inside it so that the window keeps painting meanwhile.
+        // A statement over a large table, or a commit, runs for seconds without a progress call
+        // of its own; the engine calls back while it waits, so that the window keeps painting.
         dao::DBEngine::SetBusyCallback([this] { KeepPainting(); });
         struct BusyOff {
             ~BusyOff() { dao::DBEngine::SetBusyCallback({}); }
