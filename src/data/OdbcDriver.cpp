@@ -301,8 +301,12 @@ bool IsQuoteStart(QChar c) {
            c == QLatin1Char('[');
 }
 
-// The first occurrence of a keyword outside literals, quoted names and parentheses; -1 if none.
-qsizetype FindTopLevelKeyword(const QString& sql, QLatin1String keyword, qsizetype from = 0) {
+// Walks the text from `from`, passing over literals and quoted names, and calls
+// visit(index, character, depth) for every other character, with the depth of parentheses after
+// that character (an opening one counts itself, a closing one does not). Returns the index at
+// which visit returned true, or -1.
+template <class Visit>
+qsizetype ScanOutsideQuotes(const QString& sql, qsizetype from, Visit visit) {
     int depth = 0;
     qsizetype i = from;
     while (i < sql.size()) {
@@ -315,62 +319,45 @@ qsizetype FindTopLevelKeyword(const QString& sql, QLatin1String keyword, qsizety
             ++depth;
         } else if (c == QLatin1Char(')')) {
             --depth;
-        } else if (depth == 0 && (i == 0 || !IsWordChar(sql[i - 1])) &&
-                   QStringView(sql).mid(i).startsWith(keyword, Qt::CaseInsensitive)) {
-            const qsizetype end = i + keyword.size();
-            if (end >= sql.size() || !IsWordChar(sql[end])) {
-                return i;
-            }
+        }
+        if (visit(i, c, depth)) {
+            return i;
         }
         ++i;
     }
     return -1;
 }
 
+// The first occurrence of a keyword outside literals, quoted names and parentheses; -1 if none.
+qsizetype FindTopLevelKeyword(const QString& sql, QLatin1String keyword, qsizetype from = 0) {
+    return ScanOutsideQuotes(sql, from, [&](qsizetype i, QChar, int depth) {
+        if (depth != 0 || (i > 0 && IsWordChar(sql[i - 1])) ||
+            !QStringView(sql).mid(i).startsWith(keyword, Qt::CaseInsensitive)) {
+            return false;
+        }
+        const qsizetype end = i + keyword.size();
+        return end >= sql.size() || !IsWordChar(sql[end]);
+    });
+}
+
 // The index of the parenthesis that closes the one at `open`; -1 if it is not closed.
 qsizetype MatchingParen(const QString& sql, qsizetype open) {
-    int depth = 0;
-    qsizetype i = open;
-    while (i < sql.size()) {
-        const QChar c = sql[i];
-        if (IsQuoteStart(c)) {
-            i = SkipQuoted(sql, i);
-            continue;
-        }
-        if (c == QLatin1Char('(')) {
-            ++depth;
-        } else if (c == QLatin1Char(')')) {
-            if (--depth == 0) {
-                return i;
-            }
-        }
-        ++i;
-    }
-    return -1;
+    return ScanOutsideQuotes(sql, open, [](qsizetype, QChar c, int depth) {
+        return c == QLatin1Char(')') && depth == 0;
+    });
 }
 
 // Splits a list at its top-level commas.
 QStringList SplitTopLevel(const QString& list) {
     QStringList parts;
-    int depth = 0;
     qsizetype start = 0;
-    qsizetype i = 0;
-    while (i < list.size()) {
-        const QChar c = list[i];
-        if (IsQuoteStart(c)) {
-            i = SkipQuoted(list, i);
-            continue;
-        }
-        if (c == QLatin1Char('(')) {
-            ++depth;
-        } else if (c == QLatin1Char(')')) {
-            --depth;
-        } else if (c == QLatin1Char(',') && depth == 0) {
+    ScanOutsideQuotes(list, 0, [&](qsizetype i, QChar c, int depth) {
+        if (c == QLatin1Char(',') && depth == 0) {
             parts << list.mid(start, i - start).trimmed();
             start = i + 1;
         }
-        ++i;
-    }
+        return false;
+    });
     parts << list.mid(start).trimmed();
     return parts;
 }
