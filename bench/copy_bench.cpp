@@ -320,6 +320,23 @@ struct ChildOptions {
     std::optional<std::pair<int64_t, int>> batch;
 };
 
+// How many values of the copied tables differ from the source's; 0 when not verifying.
+long long CopiedTablesDiffer(const ChildOptions& o, const Files& f) {
+    long long diff = 0;
+    for (const std::string& table : kTables) {
+        diff += o.verify ? Differences(f.dest, f.source, table) : 0;
+    }
+    return diff;
+}
+
+// Notes the differences found and removes the copies, unless they are to be kept.
+void Finish(Result& r, long long diff, const ChildOptions& o, const Files& f) {
+    r["diff"] = static_cast<double>(diff);
+    if (!o.keep) {
+        RemoveCopies(f);
+    }
+}
+
 // (a) SQLite's own copy. The connection gets the same page cache as the engine gives a
 // connection that writes, so that the two differ only in how the rows travel.
 Result RunBaseline(const ChildOptions& o) {
@@ -358,14 +375,7 @@ Result RunBaseline(const ChildOptions& o) {
     r["user_s"] = CpuSeconds().first - cpu0.first;
     r["sys_s"] = CpuSeconds().second - cpu0.second;
     r["written_mib"] = WrittenMiB() - written0;
-    long long diff = 0;
-    for (const std::string& table : kTables) {
-        diff += o.verify ? Differences(f.dest, f.source, table) : 0;
-    }
-    r["diff"] = static_cast<double>(diff);
-    if (!o.keep) {
-        RemoveCopies(f);
-    }
+    Finish(r, CopiedTablesDiffer(o, f), o, f);
     return r;
 }
 
@@ -446,6 +456,33 @@ private:
     QElapsedTimer clock_;
 };
 
+// What the window does during a measurement: the paints of the bar and of the log, the time
+// spent painting and the longest pause.
+class WindowMeters {
+public:
+    explicit WindowMeters(Form1& form)
+        : barPaints_(form.ProgressBar1(0)), logPaints_(form.Text1()->viewport()) {}
+    void Start() {
+        barPaints_.count = 0;
+        logPaints_.count = 0;
+        painting_.seconds = 0;
+        pause_.Start();
+    }
+    void Stop(Result& r) {
+        pause_.Stop();
+        r["pause_ms"] = static_cast<double>(pause_.longestMs);
+        r["bar_paints"] = barPaints_.count;
+        r["log_paints"] = logPaints_.count;
+        r["paint_s"] = painting_.seconds;
+    }
+
+private:
+    PaintCounter barPaints_;
+    PaintCounter logPaints_;
+    PaintTimer painting_;
+    PauseMeter pause_;
+};
+
 void ShowAndSettle(Form1& form) {
     form.show();
     QElapsedTimer clock;
@@ -473,10 +510,7 @@ Result RunCopy(const ChildOptions& o, int argc, char** argv) {
     BenchPlatform platform;
     Form1 form(platform);
     form.Form_Load();
-    PaintCounter barPaints(form.ProgressBar1(0));
-    PaintCounter logPaints(form.Text1()->viewport());
-    PaintTimer painting;
-    PauseMeter pause;
+    WindowMeters meters(form);
     if (!o.hidden) {
         ShowAndSettle(form);
     }
@@ -490,10 +524,7 @@ Result RunCopy(const ChildOptions& o, int argc, char** argv) {
     Result r;
     long rss0 = 0;
     platform.onMsgBox = [&] {
-        barPaints.count = 0;
-        logPaints.count = 0;
-        painting.seconds = 0;
-        pause.Start();
+        meters.Start();
         ResetPeak();
         rss0 = StatusKiB("VmRSS");
         const auto cpu0 = CpuSeconds();
@@ -507,11 +538,7 @@ Result RunCopy(const ChildOptions& o, int argc, char** argv) {
             total += seconds;
         }
         r["sec"] = total;
-        pause.Stop();
-        r["pause_ms"] = static_cast<double>(pause.longestMs);
-        r["bar_paints"] = barPaints.count;
-        r["log_paints"] = logPaints.count;
-        r["paint_s"] = painting.seconds;
+        meters.Stop(r);
         r["growth_kib"] = static_cast<double>(StatusKiB("VmHWM") - rss0);
         r["user_s"] = CpuSeconds().first - cpu0.first;
         r["sys_s"] = CpuSeconds().second - cpu0.second;
@@ -524,14 +551,7 @@ Result RunCopy(const ChildOptions& o, int argc, char** argv) {
     CloseObject(dest);
     r["peak_kib"] = static_cast<double>(StatusKiB("VmHWM"));
 
-    long long diff = 0;
-    for (const std::string& table : kTables) {
-        diff += o.verify ? Differences(f.dest, f.source, table) : 0;
-    }
-    r["diff"] = static_cast<double>(diff);
-    if (!o.keep) {
-        RemoveCopies(f);
-    }
+    Finish(r, CopiedTablesDiffer(o, f), o, f);
     return r;
 }
 
@@ -547,28 +567,18 @@ Result RunWhole(const ChildOptions& o, int argc, char** argv) {
     form.Form_Load();
     form.Check1(0)->setChecked(true);
     form.Check1(1)->setChecked(true);
-    PaintCounter barPaints(form.ProgressBar1(0));
-    PaintCounter logPaints(form.Text1()->viewport());
-    PaintTimer painting;
-    PauseMeter pause;
+    WindowMeters meters(form);
     ShowAndSettle(form);
-    barPaints.count = 0;
-    logPaints.count = 0;
-    painting.seconds = 0;
 
     Result r;
     ResetPeak();
     const long rss0 = StatusKiB("VmRSS");
     const auto start = Clock::now();
-    pause.Start();
+    meters.Start();
     form.Command1_Click();
-    pause.Stop();
+    meters.Stop(r);
     r["sec"] = SecondsSince(start);
-    r["pause_ms"] = static_cast<double>(pause.longestMs);
     r["growth_kib"] = static_cast<double>(StatusKiB("VmHWM") - rss0);
-    r["bar_paints"] = barPaints.count;
-    r["log_paints"] = logPaints.count;
-    r["paint_s"] = painting.seconds;
     // The confirmation, then the completion message; anything else is a reported failure.
     const bool clean = platform.boxes.size() == 2 &&
                        platform.boxes.back() == QStringLiteral("자료 교체가 완료 되었습니다.");
@@ -581,10 +591,7 @@ Result RunWhole(const ChildOptions& o, int argc, char** argv) {
         diff += Differences(f.dest, f.source, "product");
         diff += Differences(f.dest, f.source, "trader", {{"hphone", "ifnull(\"hphone\", '')"}});
     }
-    r["diff"] = static_cast<double>(diff);
-    if (!o.keep) {
-        RemoveCopies(f);
-    }
+    Finish(r, diff, o, f);
     return r;
 }
 

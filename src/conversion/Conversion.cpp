@@ -418,15 +418,24 @@ bool Conversion::RecipesCanRun(dao::DatabaseHandle& SourceDb, dao::DatabaseHandl
         }
         return dao::RecordsetHandle();
     };
-    // The names that the recordset has no field for, matched as the engine matches them.
-    const auto lacking = [](dao::RecordsetHandle& rs, const QStringList& names) {
+    // What is wrong with a table for the statements: missing, or lacking some of the names (as
+    // the engine matches them); empty when nothing is.
+    const auto problemWith = [](dao::RecordsetHandle& rs, const QString& table,
+                                const QStringList& names) {
+        if (rs.IsEmpty()) {
+            return QStringLiteral("'%1' 테이블이 없습니다.").arg(table);
+        }
         QStringList missing;
         for (const QString& name : names) {
             if (rs->FieldPosition(name) < 0 && !missing.contains(name, Qt::CaseInsensitive)) {
                 missing << name;
             }
         }
-        return missing;
+        if (missing.isEmpty()) {
+            return QString();
+        }
+        return QStringLiteral("'%1' 테이블에 다음 열이 없습니다: %2")
+            .arg(table, missing.join(QStringLiteral(", ")));
     };
 
     for (const Table& table : tables) {
@@ -435,13 +444,7 @@ bool Conversion::RecipesCanRun(dao::DatabaseHandle& SourceDb, dao::DatabaseHandl
         dao::RecordsetHandle source;
         if (table.copied) {
             source = open(SourceDb, table.name);
-            if (source.IsEmpty()) {
-                problem = QStringLiteral("'%1' 테이블이 없습니다.").arg(table.name);
-            } else if (const QStringList missing = lacking(source, table.inSource);
-                       !missing.isEmpty()) {
-                problem = QStringLiteral("'%1' 테이블에 다음 열이 없습니다: %2")
-                              .arg(table.name, missing.join(QStringLiteral(", ")));
-            }
+            problem = problemWith(source, table.name, table.inSource);
         }
         if (problem.isEmpty()) {
             db = &DestDb;
@@ -450,12 +453,7 @@ bool Conversion::RecipesCanRun(dao::DatabaseHandle& SourceDb, dao::DatabaseHandl
             for (int16_t i = 0; !source.IsEmpty() && i < source->FieldCount(); ++i) {
                 names << source->FieldName(i);
             }
-            if (dest.IsEmpty()) {
-                problem = QStringLiteral("'%1' 테이블이 없습니다.").arg(table.name);
-            } else if (const QStringList missing = lacking(dest, names); !missing.isEmpty()) {
-                problem = QStringLiteral("'%1' 테이블에 다음 열이 없습니다: %2")
-                              .arg(table.name, missing.join(QStringLiteral(", ")));
-            }
+            problem = problemWith(dest, table.name, names);
             CloseObject(dest);
         }
         CloseObject(source);

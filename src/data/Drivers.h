@@ -18,10 +18,6 @@ enum class FileKind { Sqlite, Jet, Unknown };
 // "SQLite format 3\0", or "Standard Jet DB" / "Standard ACE DB" at offset 4.
 FileKind DetectFileKind(const QByteArray& head);
 
-// Calls the callback set by DBEngine::SetBusyCallback, if one is set and this is the thread that
-// set it; otherwise does nothing. Never throws.
-void Busy() noexcept;
-
 // Runs work that may block for long (a statement over a whole table, a commit waiting on the
 // disk): with a busy callback set, on another thread while this one keeps calling back; without
 // one, or when called from that other thread, here and now. Whatever work throws is rethrown.

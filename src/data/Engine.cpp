@@ -206,22 +206,19 @@ constexpr auto kBusyCallInterval = std::chrono::milliseconds(10);
 bool OnBusyThread() {
     return g_busyCallback && std::this_thread::get_id() == g_busyThread;
 }
-}  // namespace
 
-void DBEngine::SetBusyCallback(std::function<void()> callback) {
-    g_busyCallback = std::move(callback);
-    g_busyThread = std::this_thread::get_id();
-}
-
-void detail::Busy() noexcept {
-    if (!OnBusyThread()) {
-        return;
-    }
+void CallBusyCallback() noexcept {
     try {
         g_busyCallback();
     } catch (...) {
         // A window that failed to paint once changes nothing the engine does.
     }
+}
+}  // namespace
+
+void DBEngine::SetBusyCallback(std::function<void()> callback) {
+    g_busyCallback = std::move(callback);
+    g_busyThread = std::this_thread::get_id();
 }
 
 void detail::KeepBusyWhile(const std::function<void()>& work) {
@@ -240,7 +237,7 @@ void detail::KeepBusyWhile(const std::function<void()>& work) {
         return;
     }
     while (done.wait_for(kBusyCallInterval) != std::future_status::ready) {
-        Busy();
+        CallBusyCallback();
     }
     done.get();
 }

@@ -318,14 +318,12 @@ void Form1::KeepPainting() {
     if (paintClock_.elapsed() < kPaintIntervalMs) {
         return;
     }
-    const int units = BarUnits(value_);
-    if (units != barValue_) {
-        barValue_ = units;
+    if (BarUnits(value_) != barValue_) {
         // QProgressBar paints a new value at once, and only when the bar has grown by a whole
         // chunk, which on a large table is a few times a second. Held back, the new value is
         // painted below on every beat that moves it, and at no other time.
         progressBar1_->setUpdatesEnabled(false);
-        progressBar1_->setValue(units);
+        ShowValue();
         progressBar1_->setUpdatesEnabled(true);
     }
     // Input that arrives here is eaten by the run's InputBlocker, so this cannot re-enter.
