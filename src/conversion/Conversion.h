@@ -4,9 +4,9 @@
 #include <map>
 
 #include "conversion/Controls.h"
+#include "conversion/OpenClose.h"
+#include "conversion/Platform.h"
 #include "data/Engine.h"
-#include "data/OpenClose.h"
-#include "data/Platform.h"
 
 // One conversion run and its parts: the Start command, the product and trader recipes, and the
 // table copy. The window owns one and forwards the Start button's click to Command1_Click.

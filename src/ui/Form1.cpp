@@ -55,8 +55,8 @@ constexpr int kCallsPerClockRead = 32;
 // would push the longest note past its label.
 constexpr int kFontPixelSize = 12;
 
-// Message box flags of the untrapped-error report: OK alone with the critical icon (16).
-constexpr int kUntrappedFlags = vbOKOnly + 16;
+// Message box flags of the untrapped-error report: OK alone with the critical icon.
+constexpr int kUntrappedFlags = vbOKOnly + vbCritical;
 
 QString WithUnixBreaks(QString text) {
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));

@@ -7,7 +7,7 @@
 
 #include "conversion/Controls.h"
 #include "conversion/Conversion.h"
-#include "data/Platform.h"
+#include "conversion/Platform.h"
 
 class QCheckBox;
 class QLabel;

@@ -16,23 +16,19 @@ namespace {
 // their settings under.
 const QString kSettingsRoot = QStringLiteral("VB and VBA Program Settings");
 
-constexpr int kButtonsMask = 0x0f;
-constexpr int kIconMask = 0xf0;
-constexpr int kDefaultMask = 0xf00;
-
 // The button sets of the flags' low digit, in the order the flags count them for the default.
 std::vector<QMessageBox::StandardButton> ButtonsFor(int flags) {
     using B = QMessageBox;
-    switch (flags & kButtonsMask) {
-        case 1:
+    switch (flags & kMsgBoxButtonsMask) {
+        case vbOKCancel:
             return {B::Ok, B::Cancel};
-        case 2:
+        case vbAbortRetryIgnore:
             return {B::Abort, B::Retry, B::Ignore};
-        case 3:
+        case vbYesNoCancel:
             return {B::Yes, B::No, B::Cancel};
-        case 4:
+        case vbYesNo:
             return {B::Yes, B::No};
-        case 5:
+        case vbRetryCancel:
             return {B::Retry, B::Cancel};
         default:
             return {B::Ok};
@@ -40,14 +36,14 @@ std::vector<QMessageBox::StandardButton> ButtonsFor(int flags) {
 }
 
 QMessageBox::Icon IconFor(int flags) {
-    switch (flags & kIconMask) {
-        case 16:
+    switch (flags & kMsgBoxIconMask) {
+        case vbCritical:
             return QMessageBox::Critical;
-        case 32:
+        case vbQuestion:
             return QMessageBox::Question;
-        case 48:
+        case vbExclamation:
             return QMessageBox::Warning;
-        case 64:
+        case vbInformation:
             return QMessageBox::Information;
         default:
             return QMessageBox::NoIcon;
@@ -82,7 +78,8 @@ void QtPlatform::ConfigureMessageBox(QMessageBox& box, const QString& prompt, in
     }
     box.setStandardButtons(set);
 
-    const size_t defaultIndex = static_cast<size_t>((flags & kDefaultMask) >> 8);
+    const size_t defaultIndex =
+        static_cast<size_t>((flags & kMsgBoxDefaultMask) >> kMsgBoxDefaultShift);
     box.setDefaultButton(buttons[defaultIndex < buttons.size() ? defaultIndex : 0]);
 }
 
@@ -93,11 +90,11 @@ int QtPlatform::ResultCode(QMessageBox::StandardButton button) {
         case QMessageBox::Cancel:
             return vbCancel;
         case QMessageBox::Abort:
-            return 3;
+            return vbAbort;
         case QMessageBox::Retry:
-            return 4;
+            return vbRetry;
         case QMessageBox::Ignore:
-            return 5;
+            return vbIgnore;
         case QMessageBox::Yes:
             return vbYes;
         case QMessageBox::No:

@@ -5,7 +5,7 @@
 #include <QString>
 #include <memory>
 
-#include "data/Platform.h"
+#include "conversion/Platform.h"
 
 class QCoreApplication;
 class QInputDialog;

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include "conversion/OpenClose.h"
 #include "data/Drivers.h"
-#include "data/OpenClose.h"
 #include "support/ScriptedPlatform.h"
 #include "support/SqliteFixture.h"
 

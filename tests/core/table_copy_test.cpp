@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "data/OpenClose.h"
+#include "conversion/OpenClose.h"
 #include "support/RunFixture.h"
 
 namespace {

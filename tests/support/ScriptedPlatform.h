@@ -8,7 +8,7 @@
 #include <tuple>
 #include <vector>
 
-#include "data/Platform.h"
+#include "conversion/Platform.h"
 
 // A platform whose user is a script: every dialog is recorded with its exact text, flags and
 // title, and answered from a queue. With an empty queue a message box answers its default

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <exception>
 
+#include "conversion/Platform.h"
 #include "data/Engine.h"
-#include "data/Platform.h"
 
 // The number and description of a failure, whatever raised it.
 struct ErrorInfo {

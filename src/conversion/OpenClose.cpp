@@ -1,4 +1,4 @@
-#include "data/OpenClose.h"
+#include "conversion/OpenClose.h"
 
 #include <memory>
 #include <new>
