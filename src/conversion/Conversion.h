@@ -1,15 +1,17 @@
 #pragma once
 
 #include <QString>
-#include <map>
+#include <vector>
 
 #include "conversion/Controls.h"
 #include "conversion/OpenClose.h"
 #include "conversion/Platform.h"
+#include "conversion/Recipes.h"
 #include "data/Engine.h"
 
-// One conversion run and its parts: the Start command, the product and trader recipes, and the
-// table copy. The window owns one and forwards the Start button's click to Command1_Click.
+// One conversion run: the Start command, which runs the product and trader recipes, each of
+// which copies one table. The window owns one and forwards the Start button's click to
+// Command1_Click.
 class Conversion {
 public:
     Conversion(Platform& platform, LogPane& log, ProgressBar& progress, CheckBoxes& check1);
@@ -18,12 +20,12 @@ public:
     void Command1_Click();
 
     // Replaces the destination table's rows with the source table's, field by field by name.
-    void CopyData(dao::DatabaseHandle& SourceDbs, dao::DatabaseHandle& DestDbs,
-                  const QString& TName);
+    void CopyData(dao::DatabaseHandle& sourceDb, dao::DatabaseHandle& destDb,
+                  const QString& tableName);
 
-    // The two recipes: each runs only when its check box holds 1.
-    void ProductRecipe(dao::DatabaseHandle& SourceDb, dao::DatabaseHandle& DestDb);
-    void TraderRecipe(dao::DatabaseHandle& SourceDb, dao::DatabaseHandle& DestDb);
+    // Runs a recipe's steps in order when its check box holds 1.
+    void RunRecipe(const Recipe& recipe, dao::DatabaseHandle& sourceDb,
+                   dao::DatabaseHandle& destDb);
 
     // The folders read from the settings store by the last confirmed run.
     QString SourceDbPath;
@@ -33,17 +35,26 @@ public:
     bool LastRunHadErrors() const { return runHadErrors_; }
 
 private:
-    class TableCopy;
-
+    // Asks for the boxes, the password and the confirmation; false when the run must not start.
+    bool UserConfirmsRun();
     // Checks the two folders before anything is opened; false when the run must end.
     bool FoldersUsable(const QString& sourceFile, const QString& destFile);
+    // Opens both databases; false, after logging why, when the run must end.
+    bool OpenDatabases(dao::DatabaseHandle& sourceDb, dao::DatabaseHandle& destDb,
+                       const QString& sourceFile, const QString& destFile);
+    // The recipes whose check boxes are ticked, in run order.
+    std::vector<const Recipe*> SelectedRecipes() const;
     // Checks, before anything is changed, that the tables and columns that the selected recipes
     // copy and set exist in both databases; false, after reporting what is missing, when the run
     // must end.
-    bool RecipesCanRun(dao::DatabaseHandle& SourceDb, dao::DatabaseHandle& DestDb);
+    bool RecipesCanRun(dao::DatabaseHandle& sourceDb, dao::DatabaseHandle& destDb);
+    // Reports a table or columns that a database lacks.
+    void ReportMissing(bool inDest, const QString& problem, const QString& fileName);
+    // Logs and shows how a run that reached its end went.
+    void ReportCompletion();
     // Ends a run that an error stopped: reports it, closes both databases, logs it.
-    void StopOnError(const ErrorInfo& error, dao::DatabaseHandle& SourceDb,
-                     dao::DatabaseHandle& DestDb);
+    void StopOnError(const ErrorInfo& error, dao::DatabaseHandle& sourceDb,
+                     dao::DatabaseHandle& destDb);
     // Closes a database on a path where a failing close must not hide what went before.
     void CloseQuietly(dao::DatabaseHandle& db);
 

@@ -5,45 +5,51 @@
 
 namespace {
 
+// The numbers the classic runtime gives failures that do not come from the engine.
+constexpr int32_t kErrOutOfMemory = 7;
+constexpr int32_t kErrInternal = 51;
+
 // One engine per process, created by the first database open and never released.
 std::unique_ptr<dao::DBEngine>& EngineSlot() {
     static std::unique_ptr<dao::DBEngine> slot;
     return slot;
 }
 
-bool OpenRecordsetReporting(Platform& platform, const dao::DatabaseHandle& Dbs,
-                            dao::RecordsetHandle& Rs, const QString& SqlText, int32_t type) {
-    ErrorInfo pending;
+OpenResult OpenRecordsetReporting(Platform& platform, const dao::DatabaseHandle& database,
+                                  dao::RecordsetHandle& recordset, const QString& sqlText,
+                                  int32_t type) {
+    OpenResult result;
     try {
-        std::shared_ptr<dao::Recordset> opened = Dbs->OpenRecordset(SqlText, type);
-        Rs = dao::RecordsetHandle(std::move(opened));
+        std::shared_ptr<dao::Recordset> opened = database->OpenRecordset(sqlText, type);
+        recordset = dao::RecordsetHandle(std::move(opened));
     } catch (...) {
-        pending = DescribeError(std::current_exception());
+        result.failure = DescribeError(std::current_exception());
     }
 
     // A lone carriage return joins the two parts of these messages.
     const QString cr(QChar(13));
-    switch (pending.Number) {
+    const ErrorInfo& failure = result.failure;
+    switch (failure.number) {
         case 0:
             break;
         case dao::errObjectNotSet:
             ShowMessage(platform,
-                        QStringLiteral("Data Base MDB가 선언되지 않았습니다.") + cr + SqlText,
+                        QStringLiteral("Data Base MDB가 선언되지 않았습니다.") + cr + sqlText,
                         QStringLiteral("MDB 오류"));
             break;
         case dao::errObjectNotFound:
             ShowMessage(platform,
-                        QStringLiteral("Jet Data Base Engine의 식을 확인하세요.") + cr + SqlText,
+                        QStringLiteral("Jet Data Base Engine의 식을 확인하세요.") + cr + sqlText,
                         QStringLiteral("Query"));
             break;
         case dao::errTableLocked:
-            ShowMessage(platform, pending.Description + cr + SqlText, QStringLiteral("MDB 오류"));
+            ShowMessage(platform, failure.description + cr + sqlText, QStringLiteral("MDB 오류"));
             break;
         default:
-            ShowMessage(platform, pending.Description + cr + SqlText, QStringLiteral("ERROR"));
+            ShowMessage(platform, failure.description + cr + sqlText, QStringLiteral("ERROR"));
             break;
     }
-    return pending.Number == 0;
+    return result;
 }
 
 }  // namespace
@@ -54,49 +60,53 @@ ErrorInfo DescribeError(std::exception_ptr error) {
     } catch (const dao::Error& e) {
         return {e.Number(), e.Description(), e.RowsLost()};
     } catch (const std::bad_alloc&) {
-        return {7, QStringLiteral("메모리가 부족합니다.")};
+        return {kErrOutOfMemory, QStringLiteral("메모리가 부족합니다.")};
     } catch (const std::exception& e) {
-        return {51, QStringLiteral("내부 오류: %1").arg(QString::fromLocal8Bit(e.what()))};
+        return {kErrInternal,
+                QStringLiteral("내부 오류: %1").arg(QString::fromLocal8Bit(e.what()))};
     } catch (...) {
-        return {51, QStringLiteral("내부 오류")};
+        return {kErrInternal, QStringLiteral("내부 오류")};
     }
 }
 
-bool MyOpenDB(Platform& platform, dao::DatabaseHandle& cObject, const QString& MdbName,
-              int16_t OpenMode) {
-    ErrorInfo pending;
+QString ErrorText(const ErrorInfo& error) {
+    return QStringLiteral("Error %1 (%2)").arg(error.number).arg(error.description);
+}
+
+OpenResult MyOpenDB(Platform& platform, dao::DatabaseHandle& database, const QString& fileName,
+                    int16_t openOptions) {
+    OpenResult result;
     try {
         std::unique_ptr<dao::DBEngine>& engine = EngineSlot();
         if (!engine) {
             engine = std::make_unique<dao::DBEngine>();
         }
-        std::shared_ptr<dao::Database> opened = engine->OpenDatabase(MdbName, OpenMode);
-        cObject = dao::DatabaseHandle(std::move(opened));
+        std::shared_ptr<dao::Database> opened = engine->OpenDatabase(fileName, openOptions);
+        database = dao::DatabaseHandle(std::move(opened));
     } catch (...) {
-        pending = DescribeError(std::current_exception());
+        result.failure = DescribeError(std::current_exception());
     }
-    if (pending.Number == 0) {
-        return true;
+    if (!result) {
+        platform.MsgBox(
+            QString::number(result.failure.number) + QLatin1Char(' ') + result.failure.description,
+            vbOKOnly);
     }
-    platform.MsgBox(QString::number(pending.Number) + QLatin1Char(' ') + pending.Description,
-                    vbOKOnly);
-    return false;
+    return result;
 }
 
-bool OpenReadRecordset(Platform& platform, const dao::DatabaseHandle& Dbs, dao::RecordsetHandle& Rs,
-                       const QString& SqlText) {
-    return OpenRecordsetReporting(platform, Dbs, Rs, SqlText, dao::dbOpenSnapshot);
+OpenResult OpenReadRecordset(Platform& platform, const dao::DatabaseHandle& database,
+                             dao::RecordsetHandle& recordset, const QString& sqlText) {
+    return OpenRecordsetReporting(platform, database, recordset, sqlText, dao::dbOpenSnapshot);
 }
 
-bool OpenWriteRecordset(Platform& platform, const dao::DatabaseHandle& Dbs,
-                        dao::RecordsetHandle& Rs, const QString& SqlText) {
-    return OpenRecordsetReporting(platform, Dbs, Rs, SqlText, dao::dbOpenDynaset);
+OpenResult OpenWriteRecordset(Platform& platform, const dao::DatabaseHandle& database,
+                              dao::RecordsetHandle& recordset, const QString& sqlText) {
+    return OpenRecordsetReporting(platform, database, recordset, sqlText, dao::dbOpenDynaset);
 }
 
-void ShowMessage(Platform& platform, const QString& MsgText, const QString& MsgTitle) {
+void ShowMessage(Platform& platform, const QString& text, const QString& title) {
     platform.Beep();
-    const QString title = MsgTitle.isEmpty() ? platform.AppTitle() : MsgTitle;
-    platform.MsgBox(MsgText, vbOKOnly, title);
+    platform.MsgBox(text, vbOKOnly, title.isEmpty() ? platform.AppTitle() : title);
 }
 
 const dao::DBEngine* CurrentEngine() {

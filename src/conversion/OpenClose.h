@@ -2,7 +2,7 @@
 
 // Opening and closing databases and recordsets, and the reporting of their failures. Every open
 // the tool makes goes through these procedures; each catches its own failure, shows it, and
-// returns whether the open succeeded, so no error is ever left pending for the caller.
+// returns it, so that no error is left pending and the caller still learns what went wrong.
 
 #include <QString>
 #include <cstdint>
@@ -13,38 +13,48 @@
 
 // The number and description of a failure, whatever raised it.
 struct ErrorInfo {
-    int32_t Number = 0;
-    QString Description;
-    int64_t RowsLost = 0;  // rows that earlier saves had stored, taken back with this failure
+    int32_t number = 0;
+    QString description;
+    int64_t rowsLost = 0;  // rows that earlier saves had stored, taken back with this failure
 };
 ErrorInfo DescribeError(std::exception_ptr error);
 
-// Opens the database file MdbName into cObject with the given open options. The engine is created
-// on first use and kept for the life of the process.
-bool MyOpenDB(Platform& platform, dao::DatabaseHandle& cObject, const QString& MdbName,
-              int16_t OpenMode);
+// A failure as the log and the message boxes quote it: "Error <number> (<description>)".
+QString ErrorText(const ErrorInfo& error);
 
-// Opens SqlText on Dbs as a read-only snapshot into Rs.
-bool OpenReadRecordset(Platform& platform, const dao::DatabaseHandle& Dbs, dao::RecordsetHandle& Rs,
-                       const QString& SqlText);
+// What an open procedure hands back: nothing on success, else the failure it has already shown.
+// Tests as true when the open succeeded.
+struct OpenResult {
+    ErrorInfo failure;
+    explicit operator bool() const { return failure.number == 0; }
+};
 
-// Opens SqlText on Dbs as an updatable dynaset into Rs.
-bool OpenWriteRecordset(Platform& platform, const dao::DatabaseHandle& Dbs,
-                        dao::RecordsetHandle& Rs, const QString& SqlText);
+// Opens the database file fileName into database with the given open options. The engine is
+// created on first use and kept for the life of the process.
+OpenResult MyOpenDB(Platform& platform, dao::DatabaseHandle& database, const QString& fileName,
+                    int16_t openOptions);
+
+// Opens sqlText on database as a read-only snapshot into recordset.
+OpenResult OpenReadRecordset(Platform& platform, const dao::DatabaseHandle& database,
+                             dao::RecordsetHandle& recordset, const QString& sqlText);
+
+// Opens sqlText on database as an updatable dynaset into recordset.
+OpenResult OpenWriteRecordset(Platform& platform, const dao::DatabaseHandle& database,
+                              dao::RecordsetHandle& recordset, const QString& sqlText);
 
 // Closes a database or recordset handle that holds an object and leaves it empty. A failing
 // Close is not caught, and the handle then keeps its object.
 template <class T>
-void CloseObject(dao::Handle<T>& Obj) {
-    if (Obj.IsEmpty()) {
+void CloseObject(dao::Handle<T>& object) {
+    if (object.IsEmpty()) {
         return;
     }
-    Obj->Close();
-    Obj.Reset();
+    object->Close();
+    object.Reset();
 }
 
 // Beeps, then shows an OK message box; an empty title stands for the application title.
-void ShowMessage(Platform& platform, const QString& MsgText, const QString& MsgTitle);
+void ShowMessage(Platform& platform, const QString& text, const QString& title);
 
 // The engine this process has created so far, or null. For tests.
 const dao::DBEngine* CurrentEngine();

@@ -516,8 +516,12 @@ TEST_P(OpenFaultRun, IsReportedByNameAndNeitherFileChanges) {
     EXPECT_EQ(boxes[0].flags, vbOKOnly);
     EXPECT_FALSE(boxes[0].title.has_value());
     EXPECT_EQ(Beeps(), 0);
-    // Nothing ran past the open: no recipe, no closing lines.
-    EXPECT_EQ(Str(form.text), Str(kStartLines));
+    // Nothing ran past the open: no recipe, no closing lines; the log names the cause.
+    const QString number = QString::number(fault.number);
+    EXPECT_EQ(
+        Str(form.text),
+        Str(kStartLines + QStringLiteral("작업 안 함: 데이터베이스 열기 실패: Error ") + number +
+            QStringLiteral(" (") + text.mid(number.size() + 1) + QStringLiteral(")\r\n")));
 
     lock.reset();
     EXPECT_TRUE(PathState(file) == faultyBefore) << "the spoilt file was changed";

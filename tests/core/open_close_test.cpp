@@ -50,6 +50,23 @@ TEST_F(OpenCloseTest, MyOpenDBReportsAMissingFileInOneBoxWithoutBeep) {
     EXPECT_FALSE(QFile::exists(missing));
 }
 
+TEST_F(OpenCloseTest, MyOpenDBReturnsTheFailureItShowed) {
+    dao::DatabaseHandle db;
+    const QString missing = tmp.File(QStringLiteral("nowhere/dbbasic.mdb"));
+    const OpenResult opened = MyOpenDB(platform, db, missing, 0);
+    ASSERT_FALSE(opened);
+    EXPECT_EQ(opened.failure.number, dao::errFileNotFound);
+    ASSERT_EQ(platform.calls.size(), 1u);
+    EXPECT_EQ(platform.calls[0].text, QStringLiteral("3024 ") + opened.failure.description);
+
+    platform.calls.clear();
+    const OpenResult good = MyOpenDB(platform, db, file, 0);
+    EXPECT_TRUE(good);
+    EXPECT_EQ(good.failure.number, 0);
+    EXPECT_TRUE(good.failure.description.isEmpty());
+    CloseObject(db);
+}
+
 TEST_F(OpenCloseTest, MyOpenDBCreatesTheEngineOnceAndKeepsIt) {
     dao::DatabaseHandle a;
     dao::DatabaseHandle b;
@@ -81,9 +98,11 @@ TEST_F(OpenCloseTest, RecordsetOnAMissingTableShowsTheQueryTitle) {
         platform.calls.clear();
         dao::RecordsetHandle rs;
         const QString sql = QStringLiteral("SELECT * FROM trader");
-        const bool opened = write ? OpenWriteRecordset(platform, db, rs, sql)
-                                  : OpenReadRecordset(platform, db, rs, sql);
+        const OpenResult opened = write ? OpenWriteRecordset(platform, db, rs, sql)
+                                        : OpenReadRecordset(platform, db, rs, sql);
         EXPECT_FALSE(opened);
+        // The caller learns what was shown.
+        EXPECT_EQ(opened.failure.number, dao::errObjectNotFound);
         EXPECT_TRUE(rs.IsEmpty());
         ASSERT_EQ(platform.calls.size(), 2u);
         EXPECT_EQ(platform.calls[0].kind, Kind::Beep);

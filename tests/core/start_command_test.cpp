@@ -89,10 +89,13 @@ TEST_F(StartCommandTest, ASourceThatCannotBeOpenedEndsAfterTheStartLines) {
     SetFolders(tmp.File(QStringLiteral("없는폴더")), DestFolder());
     AnswerYes();
     conversion.Command1_Click();
-    EXPECT_EQ(form.text, kStartLines);
     const auto texts = BoxTexts();
     ASSERT_EQ(texts.size(), 2u);
     EXPECT_TRUE(texts[1].startsWith(QStringLiteral("3024 "))) << texts[1].toStdString();
+    // The log ends with the cause the box showed.
+    EXPECT_EQ(form.text, kStartLines +
+                             QStringLiteral("작업 안 함: 데이터베이스 열기 실패: Error 3024 (") +
+                             texts[1].mid(5) + QStringLiteral(")\r\n"));
     ExpectFilesUntouched();
 }
 
@@ -101,10 +104,13 @@ TEST_F(StartCommandTest, ADestinationThatCannotBeOpenedRunsNoRecipeAndClosesTheS
     SetFolders(SourceFolder(), tmp.File(QStringLiteral("없는폴더")));
     AnswerYes();
     conversion.Command1_Click();
-    EXPECT_EQ(form.text, kStartLines);
     const auto texts = BoxTexts();
     ASSERT_EQ(texts.size(), 2u);
     EXPECT_TRUE(texts[1].startsWith(QStringLiteral("3024 ")));
+    // The log ends with the cause the box showed.
+    EXPECT_EQ(form.text, kStartLines +
+                             QStringLiteral("작업 안 함: 데이터베이스 열기 실패: Error 3024 (") +
+                             texts[1].mid(5) + QStringLiteral(")\r\n"));
     // The product recipe's first statement would have changed the source.
     ExpectFilesUntouched();
 }

@@ -1,0 +1,208 @@
+#include "conversion/TableCopy.h"
+
+#include <QStringList>
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+const QString kCrLf = QStringLiteral("\r\n");
+
+bool IsLockError(int32_t number) {
+    return number == dao::errRecordLocked || number == dao::errTableLocked ||
+           number == dao::errDatabaseLocked;
+}
+
+}  // namespace
+
+TableCopy::TableCopy(Platform& platform, LogPane& log, ProgressBar& progress,
+                     dao::DatabaseHandle& sourceDb, dao::DatabaseHandle& destDb,
+                     const QString& tableName)
+    : platform_(platform),
+      log_(log),
+      progress_(progress),
+      sourceDb_(sourceDb),
+      destDb_(destDb),
+      tableName_(tableName) {}
+
+void TableCopy::Handle() {
+    const ErrorInfo error = DescribeError(std::current_exception());
+
+    // A new row that is still pending is discarded first. A failure here leaves the copy.
+    if (!destRs_.IsEmpty() && destRs_->EditMode() != dao::dbEditNone) {
+        destRs_->CancelUpdate(dao::dbUpdateRegular);
+    }
+
+    hadErrors_ = true;
+    if (errors_.empty()) {
+        firstError_ = error;
+    }
+    locked_ = locked_ || IsLockError(error.number);
+    // A batch that could not be committed takes back rows that were counted as saved.
+    rowsSaved_ -= std::min(rowsSaved_, error.rowsLost);
+    // A fault that hits every row would otherwise show one modal box per row: each distinct
+    // error is shown once, and the rest are counted and logged.
+    Occurrence& seen = errors_[error.number];
+    if (seen.count++ == 0) {
+        seen.first = error;
+        platform_.MsgBox(ErrorText(error) + QStringLiteral(" in procedure CopyData of Form Form1"),
+                         vbOKOnly);
+    }
+}
+
+bool TableCopy::MapColumns() {
+    const int16_t count = sourceRs_->FieldCount();
+    QStringList missing;
+    destPositions_.assign(static_cast<size_t>(count), -1);
+    for (int16_t i = 0; i < count; ++i) {
+        const QString name = sourceRs_->FieldName(i);
+        const int16_t position = destRs_->FieldPosition(name);
+        if (position < 0) {
+            missing << name;
+        }
+        destPositions_[static_cast<size_t>(i)] = position;
+    }
+    if (missing.isEmpty()) {
+        return true;
+    }
+    // Every row would fail after the destination was emptied: refuse before deleting anything.
+    hadErrors_ = true;
+    const QString columns = missing.join(QStringLiteral(", "));
+    platform_.MsgBox(
+        QStringLiteral("'%1' 자료를 복사하지 않았습니다.").arg(tableName_) + kCrLf +
+            QStringLiteral("원본 테이블의 다음 열이 대상 테이블에 없습니다: %1").arg(columns) +
+            kCrLf + QStringLiteral("대상 테이블의 자료는 그대로 두었습니다."),
+        vbOKOnly);
+    AddLog(QStringLiteral("%1 복사 안 함: 대상에 없는 열 %2").arg(tableName_, columns));
+    return false;
+}
+
+void TableCopy::CloseRecordsets() {
+    // A close that cannot commit the last saved rows has closed the recordset all the same. The
+    // handle is emptied before the close, so that the handler reports that failure rather than
+    // failing itself on the closed recordset's edit mode.
+    for (dao::RecordsetHandle* handle : {&sourceRs_, &destRs_}) {
+        Try([&] {
+            dao::RecordsetHandle recordset = std::exchange(*handle, {});
+            CloseObject(recordset);
+        });
+    }
+}
+
+void TableCopy::LogOutcome() {
+    if (errors_.empty()) {
+        AddLog(tableName_ + QStringLiteral(" 데이터복사완료"));
+        return;
+    }
+    for (const auto& [number, seen] : errors_) {
+        if (seen.count > 1) {
+            AddLog(QStringLiteral("%1 %2: 같은 오류 %3건 (메시지는 처음 한 번만 표시)")
+                       .arg(tableName_, ErrorText(seen.first))
+                       .arg(seen.count));
+        }
+    }
+    if (locked_ && rowsRead_ < recordCount_) {
+        AddLog(QStringLiteral("%1 복사 중단: 다른 프로그램이 파일을 잠그고 있어 나머지 행을 "
+                              "복사하지 않았습니다.")
+                   .arg(tableName_));
+    }
+    const int64_t total = std::max(recordCount_, rowsRead_);
+    AddLog(QStringLiteral("%1 데이터복사 중 오류: %2건 중 %3건 복사, %4건 실패 (첫 오류: %5)")
+               .arg(tableName_)
+               .arg(total)
+               .arg(rowsSaved_)
+               .arg(total - rowsSaved_)
+               .arg(ErrorText(firstError_)));
+}
+
+template <class Open>
+bool TableCopy::OpenSide(Open&& open, const QString& logText) {
+    bool opened = false;
+    if (Try([&] { opened = static_cast<bool>(open()); }) && opened) {
+        return true;
+    }
+    Try([&] { AddLog(logText + selectSql_); });
+    return false;
+}
+
+bool TableCopy::OpenBoth() {
+    if (!OpenSide([&] { return OpenReadRecordset(platform_, sourceDb_, sourceRs_, selectSql_); },
+                  QStringLiteral("파일 교체중 원본열기에서 오류발생 "))) {
+        return false;
+    }
+    // An empty source leaves the destination as it is.
+    bool empty = false;
+    Try([&] { empty = sourceRs_->Eof(); });
+    if (empty) {
+        return false;
+    }
+    // The destination is opened and its columns checked before its rows are deleted, so that a
+    // fault visible at this point leaves the destination's rows in place.
+    if (!OpenSide([&] { return OpenWriteRecordset(platform_, destDb_, destRs_, selectSql_); },
+                  QStringLiteral("파일 교체중 대상열기에서 오류발생 "))) {
+        return false;
+    }
+    bool columnsMatch = false;
+    return Try([&] { columnsMatch = MapColumns(); }) && columnsMatch;
+}
+
+void TableCopy::CopyRow() {
+    Try([&] { destRs_->AddNew(); });
+
+    // When the field count cannot be read the row gets no field; its save still follows.
+    int16_t bound = -1;
+    Try([&] { bound = static_cast<int16_t>(sourceRs_->FieldCount() - 1); });
+    bound = std::min<int16_t>(bound, static_cast<int16_t>(destPositions_.size() - 1));
+
+    // A failing field write gives the row up once: the handler has cancelled it, so the
+    // remaining fields and the save are skipped rather than each failing on their own.
+    bool rowGivenUp = false;
+    for (int16_t position = 0; position <= bound && !rowGivenUp; ++position) {
+        rowGivenUp = !Try([&] {
+            const int16_t target = destPositions_[static_cast<size_t>(position)];
+            sourceRs_->ReadFieldValue(position, field_);
+            destRs_->SetFieldValue(target, field_);
+        });
+    }
+    if (!rowGivenUp && Try([&] { destRs_->Update(dao::dbUpdateRegular, false); })) {
+        ++rowsSaved_;
+    }
+}
+
+void TableCopy::CopyRows() {
+    Try([&] { sourceRs_->MoveLast(0); });
+    Try([&] { sourceRs_->MoveFirst(); });
+    Try([&] {
+        recordCount_ = sourceRs_->RecordCount();
+        progress_.SetMax(static_cast<float>(recordCount_));
+    });
+    Try([&] { progress_.SetValue(0); });
+
+    for (;;) {
+        bool atEnd = true;
+        if (!Try([&] { atEnd = sourceRs_->Eof(); }) || atEnd || locked_) {
+            break;
+        }
+        ++rowsRead_;
+        CopyRow();
+        const bool moved = Try([&] { sourceRs_->MoveNext(); });
+        Try([&] { progress_.SetValue(progress_.Value() + 1); });
+        // A recordset that cannot move on would copy the same row forever.
+        if (!moved) {
+            break;
+        }
+    }
+}
+
+void TableCopy::Run() {
+    Try([&] { selectSql_ = QStringLiteral("SELECT * FROM ") + tableName_; });
+    if (!OpenBoth()) {
+        CloseRecordsets();
+        return;
+    }
+    Try([&] { destDb_->Execute(QStringLiteral("delete from ") + tableName_); });
+    CopyRows();
+    // Closing commits the last saved rows, so the outcome is known only after it.
+    CloseRecordsets();
+    Try([&] { LogOutcome(); });
+}
