@@ -54,7 +54,7 @@ OpenResult OpenRecordsetReporting(Platform& platform, const dao::DatabaseHandle&
 
 }  // namespace
 
-ErrorInfo DescribeError(std::exception_ptr error) {
+ErrorInfo DescribeError(const std::exception_ptr& error) {
     try {
         std::rethrow_exception(error);
     } catch (const dao::Error& e) {

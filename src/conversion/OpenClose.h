@@ -17,7 +17,7 @@ struct ErrorInfo {
     QString description;
     int64_t rowsLost = 0;  // rows that earlier saves had stored, taken back with this failure
 };
-ErrorInfo DescribeError(std::exception_ptr error);
+ErrorInfo DescribeError(const std::exception_ptr& error);
 
 // A failure as the log and the message boxes quote it: "Error <number> (<description>)".
 QString ErrorText(const ErrorInfo& error);

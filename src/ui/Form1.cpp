@@ -94,7 +94,27 @@ Form1::Form1(Platform& platform, QWidget* parent)
     font.setPixelSize(kFontPixelSize);
     setFont(font);
 
-    // Created in tab order, so the focus chain starts out right; setTabOrder below states it.
+    CreateButtonsAndLog();
+    CreateNotes();
+    CreateBarAndBoxes();
+    // Created in tab order, so the focus chain starts out right; this states it.
+    QWidget::setTabOrder(command1_, text1_);
+    QWidget::setTabOrder(text1_, command2_);
+    QWidget::setTabOrder(command2_, check1_[0]);
+    QWidget::setTabOrder(check1_[0], check1_[1]);
+    command1_->setFocus();
+
+    connect(command1_, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(command2_, &QPushButton::clicked, this, &Form1::Command2_Click);
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
+}
+
+Form1::~Form1() = default;
+
+void Form1::CreateButtonsAndLog() {
     command1_ = new QPushButton(QStringLiteral("시작"), this);
     command1_->setObjectName(QStringLiteral("Command1"));
     command1_->setGeometry(Place({6165, 1755, 1230, 510}));
@@ -112,7 +132,9 @@ Form1::Form1(Platform& platform, QWidget* parent)
     command2_->setObjectName(QStringLiteral("Command2"));
     command2_->setGeometry(Place({7470, 1755, 1230, 510}));
     command2_->setAutoDefault(true);
+}
 
+void Form1::CreateNotes() {
     const auto addLabel = [this](int index, const QString& text, QRect geometry) {
         auto* label = new QLabel(text, this);
         label->setObjectName(QStringLiteral("Label2_%1").arg(index));
@@ -140,7 +162,9 @@ Form1::Form1(Platform& platform, QWidget* parent)
     QPalette red = warning->palette();
     red.setColor(QPalette::WindowText, QColor(255, 0, 0));
     warning->setPalette(red);
+}
 
+void Form1::CreateBarAndBoxes() {
     progressBar1_ = new QProgressBar(this);
     progressBar1_->setObjectName(QStringLiteral("ProgressBar1_0"));
     progressBar1_->setGeometry(Place({180, 1845, 5910, 330}));
@@ -159,22 +183,7 @@ Form1::Form1(Platform& platform, QWidget* parent)
     };
     addCheck(0, QStringLiteral("상품 복사"), Place({270, 1530, 1590, 240}));
     addCheck(1, QStringLiteral("거래처 복사"), Place({1935, 1530, 1590, 240}));
-
-    QWidget::setTabOrder(command1_, text1_);
-    QWidget::setTabOrder(text1_, command2_);
-    QWidget::setTabOrder(command2_, check1_[0]);
-    QWidget::setTabOrder(check1_[0], check1_[1]);
-    command1_->setFocus();
-
-    connect(command1_, &QPushButton::clicked, this, &Form1::Command1_Click);
-    connect(command2_, &QPushButton::clicked, this, &Form1::Command2_Click);
-
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        move(screen->availableGeometry().center() - rect().center());
-    }
 }
-
-Form1::~Form1() = default;
 
 QLabel* Form1::Label2(int index) const {
     return index >= 0 && index < static_cast<int>(label2_.size())

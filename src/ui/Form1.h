@@ -18,6 +18,18 @@ class QPushButton;
 // The tool's only window: the preparation notes, the two check boxes, Start and Close, the
 // progress bar and the log pane. It owns the conversion and hands it the Start button's click;
 // the conversion reaches the log pane, the bar and the boxes through the interfaces below.
+//
+// The controls keep the names of the design (also their object names, which tests look up):
+//
+//   Control          Object name       Role
+//   Command1         Command1          시작 (Start): one guarded conversion run
+//   Command2         Command2          닫기 (Close): ends the program
+//   Text1            Text1             the log pane (LogPane)
+//   Label2(0..5)     Label2_<i>        the preparation notes; there is no Label2(3), and
+//                                      Label2(5), in red, warns that data will be replaced
+//   ProgressBar1(0)  ProgressBar1_0    the rows copied of the current table (ProgressBar)
+//   Check1(0)        Check1_0          상품 복사: run the product recipe (CheckBoxes)
+//   Check1(1)        Check1_1          거래처 복사: run the trader recipe (CheckBoxes)
 class Form1 : public QWidget, public LogPane, public ProgressBar, public CheckBoxes {
     Q_OBJECT
 
@@ -62,6 +74,10 @@ public:
     int16_t Value(int index) const override;
 
 private:
+    // The constructor's parts: each creates and places some of the controls.
+    void CreateButtonsAndLog();
+    void CreateNotes();
+    void CreateBarAndBoxes();
     // The widget's step for a value of the bar.
     int BarUnits(float value) const;
     // Shows the bar's value on the widget now.
