@@ -9,39 +9,29 @@
 // supply a scripted one that records every call and answers from a queue, so that no test ever
 // blocks on a modal dialog.
 
-// Message box flags: buttons + icon + default button, summed. Each part has a digit of its own,
-// read back with the masks below.
+// Message box flags: buttons + icon + default button (the one Enter presses), summed. Each part
+// has a digit of its own, read back with the masks below. Every box of the tool shows OK alone
+// but the run's confirmation.
+// clang-format off
 enum MsgBoxStyle : int {
-    vbOKOnly = 0,
-    vbOKCancel = 1,
-    vbAbortRetryIgnore = 2,
-    vbYesNoCancel = 3,
-    vbYesNo = 4,
-    vbRetryCancel = 5,
-    vbCritical = 16,
-    vbQuestion = 32,
-    vbExclamation = 48,
-    vbInformation = 64,
-    vbDefaultButton1 = 0,
-    vbDefaultButton2 = 256,
-    vbDefaultButton3 = 512,
+    vbOKOnly = 0, vbOKCancel = 1, vbAbortRetryIgnore = 2,
+    vbYesNoCancel = 3, vbYesNo = 4, vbRetryCancel = 5,
+    vbCritical = 16, vbQuestion = 32, vbExclamation = 48, vbInformation = 64,
+    vbDefaultButton1 = 0, vbDefaultButton2 = 256, vbDefaultButton3 = 512,
 };
+// clang-format on
 inline constexpr int kMsgBoxButtonsMask = 0x0f;
 inline constexpr int kMsgBoxIconMask = 0xf0;
 inline constexpr int kMsgBoxDefaultMask = 0xf00;
 // The default button's digit counts buttons from the left: 256 is the second.
 inline constexpr int kMsgBoxDefaultShift = 8;
 
-// The button the user pressed.
+// The button the user pressed; a box that went away without a button gives vbCancel.
+// clang-format off
 enum MsgBoxResult : int {
-    vbOK = 1,
-    vbCancel = 2,
-    vbAbort = 3,
-    vbRetry = 4,
-    vbIgnore = 5,
-    vbYes = 6,
-    vbNo = 7,
+    vbOK = 1, vbCancel = 2, vbAbort = 3, vbRetry = 4, vbIgnore = 5, vbYes = 6, vbNo = 7,
 };
+// clang-format on
 
 struct AppVersion {
     int Major = 0;
