@@ -27,9 +27,14 @@ public:
     virtual void SetValue(float value) = 0;
 };
 
-// The check boxes `Check1`(0) (products) and `Check1`(1) (traders): 0 unchecked, 1 checked.
+// The check boxes `Check1`(0) (products) and `Check1`(1) (traders).
 class CheckBoxes {
 public:
     virtual ~CheckBoxes() = default;
     virtual int16_t Value(int index) const = 0;
 };
+inline constexpr int kProductsCheck = 0;
+inline constexpr int kTradersCheck = 1;
+// The values of a check box.
+inline constexpr int16_t vbUnchecked = 0;
+inline constexpr int16_t vbChecked = 1;

@@ -116,7 +116,7 @@ void Conversion::CopyData(dao::DatabaseHandle& sourceDb, dao::DatabaseHandle& de
 
 void Conversion::RunRecipe(const Recipe& recipe, dao::DatabaseHandle& sourceDb,
                            dao::DatabaseHandle& destDb) {
-    if (check1_.Value(recipe.checkIndex) != 1) {
+    if (check1_.Value(recipe.checkIndex) != vbChecked) {
         return;
     }
     for (const RecipeStep& step : recipe.steps) {
@@ -137,7 +137,7 @@ void Conversion::RunRecipe(const Recipe& recipe, dao::DatabaseHandle& sourceDb,
 std::vector<const Recipe*> Conversion::SelectedRecipes() const {
     std::vector<const Recipe*> selected;
     for (const Recipe& recipe : AllRecipes()) {
-        if (check1_.Value(recipe.checkIndex) == 1) {
+        if (check1_.Value(recipe.checkIndex) == vbChecked) {
             selected.push_back(&recipe);
         }
     }
@@ -190,7 +190,8 @@ void Conversion::ReportMissing(bool inDest, const QString& problem, const QStrin
 // ---- The Start command
 
 bool Conversion::UserConfirmsRun() {
-    if (check1_.Value(0) == 0 && check1_.Value(1) == 0) {
+    if (check1_.Value(kProductsCheck) == vbUnchecked &&
+        check1_.Value(kTradersCheck) == vbUnchecked) {
         platform_.MsgBox(QStringLiteral("상품복사나 거래처복사중 하나 이상을 선택하세요."),
                          vbOKOnly);
         return false;

@@ -27,7 +27,7 @@ OpenResult OpenRecordsetReporting(Platform& platform, const dao::DatabaseHandle&
     }
 
     // A lone carriage return joins the two parts of these messages.
-    const QString cr(QChar(13));
+    const QString cr(QLatin1Char('\r'));
     const ErrorInfo& failure = result.failure;
     switch (failure.number) {
         case 0:

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "conversion/Controls.h"
+
 namespace {
 
 const QString kProduct = QStringLiteral("product");
@@ -49,7 +51,7 @@ Recipe ProductRecipe() {
 }
 
 Recipe TraderRecipe() {
-    return {1,
+    return {kTradersCheck,
             {
                 Copy(kTrader),
                 OnDest(QStringLiteral("UPDATE Trader Set section = 1"), kTrader,

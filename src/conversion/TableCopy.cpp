@@ -170,7 +170,7 @@ void TableCopy::CopyRow() {
 }
 
 void TableCopy::CopyRows() {
-    Try([&] { sourceRs_->MoveLast(0); });
+    Try([&] { sourceRs_->MoveLast(); });
     Try([&] { sourceRs_->MoveFirst(); });
     Try([&] {
         recordCount_ = sourceRs_->RecordCount();

@@ -319,7 +319,7 @@ void Form1::ShowValue() {
 
 int16_t Form1::Value(int index) const {
     const QCheckBox* box = Check1(index);
-    return box != nullptr && box->isChecked() ? 1 : 0;
+    return box != nullptr && box->isChecked() ? vbChecked : vbUnchecked;
 }
 
 void Form1::KeepPainting() {
