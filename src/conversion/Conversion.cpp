@@ -109,9 +109,7 @@ Conversion::Conversion(Platform& platform, LogPane& log, ProgressBar& progress, 
 
 void Conversion::CopyData(dao::DatabaseHandle& sourceDb, dao::DatabaseHandle& destDb,
                           const QString& tableName) {
-    TableCopy copy(platform_, log_, progress_, sourceDb, destDb, tableName);
-    copy.Run();
-    runHadErrors_ = runHadErrors_ || copy.HadErrors();
+    TableCopy(platform_, log_, progress_, sourceDb, destDb, tableName, runHadErrors_).Run();
 }
 
 void Conversion::RunRecipe(const Recipe& recipe, dao::DatabaseHandle& sourceDb,

@@ -17,13 +17,14 @@ bool IsLockError(int32_t number) {
 
 TableCopy::TableCopy(Platform& platform, LogPane& log, ProgressBar& progress,
                      dao::DatabaseHandle& sourceDb, dao::DatabaseHandle& destDb,
-                     const QString& tableName)
+                     const QString& tableName, bool& runHadErrors)
     : platform_(platform),
       log_(log),
       progress_(progress),
       sourceDb_(sourceDb),
       destDb_(destDb),
-      tableName_(tableName) {}
+      tableName_(tableName),
+      runHadErrors_(runHadErrors) {}
 
 void TableCopy::Handle() {
     const ErrorInfo error = DescribeError(std::current_exception());
@@ -33,7 +34,7 @@ void TableCopy::Handle() {
         destRs_->CancelUpdate(dao::dbUpdateRegular);
     }
 
-    hadErrors_ = true;
+    runHadErrors_ = true;
     if (errors_.empty()) {
         firstError_ = error;
     }
@@ -66,7 +67,7 @@ bool TableCopy::MapColumns() {
         return true;
     }
     // Every row would fail after the destination was emptied: refuse before deleting anything.
-    hadErrors_ = true;
+    runHadErrors_ = true;
     const QString columns = missing.join(QStringLiteral(", "));
     platform_.MsgBox(
         QStringLiteral("'%1' 자료를 복사하지 않았습니다.").arg(tableName_) + kCrLf +

@@ -15,13 +15,13 @@
 
 class TableCopy {
 public:
+    // runHadErrors is set as soon as the copy reports a failure, even when an error then
+    // leaves the copy.
     TableCopy(Platform& platform, LogPane& log, ProgressBar& progress,
-              dao::DatabaseHandle& sourceDb, dao::DatabaseHandle& destDb, const QString& tableName);
+              dao::DatabaseHandle& sourceDb, dao::DatabaseHandle& destDb, const QString& tableName,
+              bool& runHadErrors);
 
     void Run();
-
-    // Whether the copy reported any failure.
-    bool HadErrors() const { return hadErrors_; }
 
 private:
     struct Occurrence {
@@ -76,7 +76,7 @@ private:
     int64_t recordCount_ = 0;
     int64_t rowsRead_ = 0;
     int64_t rowsSaved_ = 0;
-    bool hadErrors_ = false;
+    bool& runHadErrors_;
     // Another process holds the file locked: every further save would wait for the lock and fail.
     bool locked_ = false;
 };
