@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "data/Drivers.h"
+#include "data/SqlText.h"
 
 namespace dao {
 
@@ -129,6 +130,13 @@ bool Value::operator==(const Value& other) const {
     }
 }
 
+// ---- Database
+
+std::shared_ptr<Recordset> Database::OpenRecordset(const QString& source, int32_t type) {
+    const QString table = detail::sql::TableOfSelectAll(source);
+    return table.isEmpty() ? OpenQuery(source, type) : OpenTable(table, type);
+}
+
 // ---- Fields and Field
 
 int16_t Fields::Count() const {
@@ -166,7 +174,6 @@ void Field::SetValue(const Value& v) const {
 
 namespace {
 std::atomic<int> g_enginesCreated{0};
-std::atomic<bool> g_sqliteThroughOdbc{false};
 
 std::atomic<int> g_liveDatabases{0};
 
@@ -188,7 +195,7 @@ std::shared_ptr<Database> Tracked(std::shared_ptr<Database> db) {
 
 }  // namespace
 
-DBEngine::DBEngine() {
+DBEngine::DBEngine(EngineOptions options) : options_(std::move(options)) {
     ++g_enginesCreated;
 }
 
@@ -196,33 +203,33 @@ int DBEngine::CreatedCount() {
     return g_enginesCreated.load();
 }
 
+// ---- Options for the length of a scope
+
 namespace {
-// Set on the thread that uses the engine (the window's), and called only there.
-std::function<void()> g_busyCallback;
-std::thread::id g_busyThread;
+// The innermost scope alive on this thread.
+thread_local const EngineOptionsScope* t_innermostScope = nullptr;
 // How often the waiting thread calls back while another thread does the engine's work.
 constexpr auto kBusyCallInterval = std::chrono::milliseconds(10);
-
-bool OnBusyThread() {
-    return g_busyCallback && std::this_thread::get_id() == g_busyThread;
-}
-
-void CallBusyCallback() noexcept {
-    try {
-        g_busyCallback();
-    } catch (...) {
-        // A window that failed to paint once changes nothing the engine does.
-    }
-}
 }  // namespace
 
-void DBEngine::SetBusyCallback(std::function<void()> callback) {
-    g_busyCallback = std::move(callback);
-    g_busyThread = std::this_thread::get_id();
+EngineOptionsScope::EngineOptionsScope(EngineOptions options)
+    : options_(std::move(options)), outer_(t_innermostScope) {
+    t_innermostScope = this;
 }
 
-void detail::KeepBusyWhile(const std::function<void()>& work) {
-    if (!OnBusyThread()) {
+EngineOptionsScope::~EngineOptionsScope() {
+    t_innermostScope = outer_;
+}
+
+const EngineOptions* EngineOptionsScope::Current() {
+    return t_innermostScope != nullptr ? &t_innermostScope->options_ : nullptr;
+}
+
+detail::OpenOptions::OpenOptions(EngineOptions options)
+    : engine(std::move(options)), openingThread(std::this_thread::get_id()) {}
+
+void detail::OpenOptions::KeepBusyWhile(const std::function<void()>& work) const {
+    if (!engine.busyCallback || std::this_thread::get_id() != openingThread) {
         work();
         return;
     }
@@ -237,7 +244,11 @@ void detail::KeepBusyWhile(const std::function<void()>& work) {
         return;
     }
     while (done.wait_for(kBusyCallInterval) != std::future_status::ready) {
-        CallBusyCallback();
+        try {
+            engine.busyCallback();
+        } catch (...) {
+            // A window that failed to paint once changes nothing the engine does.
+        }
     }
     done.get();
 }
@@ -269,14 +280,16 @@ std::shared_ptr<Database> DBEngine::OpenDatabase(const QString& path, int16_t /*
                         .arg(path));
     }
 
+    const EngineOptions* scoped = EngineOptionsScope::Current();
+    const detail::OpenOptions opened(scoped != nullptr ? *scoped : options_);
     switch (detail::DetectFileKind(head)) {
         case detail::FileKind::Sqlite:
-            if (testing::SqliteThroughOdbc()) {
-                return Tracked(detail::OpenOdbcDatabase(path, detail::OdbcTarget::Sqlite));
+            if (opened.engine.sqliteThroughOdbc) {
+                return Tracked(detail::OpenOdbcDatabase(path, detail::OdbcTarget::Sqlite, opened));
             }
-            return Tracked(detail::OpenSqliteDatabase(path));
+            return Tracked(detail::OpenSqliteDatabase(path, opened));
         case detail::FileKind::Jet:
-            return Tracked(detail::OpenOdbcDatabase(path, detail::OdbcTarget::Access));
+            return Tracked(detail::OpenOdbcDatabase(path, detail::OdbcTarget::Access, opened));
         case detail::FileKind::Unknown:
             break;
     }
@@ -303,12 +316,6 @@ FileKind DetectFileKind(const QByteArray& head) {
 }  // namespace detail
 
 namespace testing {
-void SetSqliteThroughOdbc(bool on) {
-    g_sqliteThroughOdbc = on;
-}
-bool SqliteThroughOdbc() {
-    return g_sqliteThroughOdbc.load();
-}
 int LiveDatabases() {
     return g_liveDatabases.load();
 }

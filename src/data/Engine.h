@@ -12,6 +12,8 @@
 #include <memory>
 #include <string>
 
+#include "data/EngineOptions.h"
+
 namespace dao {
 
 // Error numbers. The callers test 91, 3011 and 3261; the rest are reported to the user as they
@@ -108,7 +110,8 @@ private:
 // Recordset types, as the callers pass them.
 enum RecordsetType : int32_t {
     dbOpenDynaset = 2,   // updatable
-    dbOpenSnapshot = 4,  // read-only, stable view
+    dbOpenSnapshot = 4,  // read-only; a stable view over SQLite's C API only (over ODBC it
+                         // sees rows that its own database saves after it was opened)
 };
 
 enum EditModeEnum : int32_t {
@@ -138,8 +141,12 @@ public:
     // error; only a statement that cannot run at all raises.
     virtual void Execute(const QString& sql) = 0;
 
-    // Opens "SELECT * FROM <table>" as a snapshot (dbOpenSnapshot) or a dynaset (dbOpenDynaset).
-    virtual std::shared_ptr<Recordset> OpenRecordset(const QString& source, int32_t type) = 0;
+    // Opens a table whole, by its name, as a snapshot (dbOpenSnapshot) or a dynaset
+    // (dbOpenDynaset).
+    virtual std::shared_ptr<Recordset> OpenTable(const QString& tableName, int32_t type) = 0;
+
+    // Opens "SELECT * FROM <table>" through OpenTable; any other query only as a snapshot.
+    std::shared_ptr<Recordset> OpenRecordset(const QString& source, int32_t type);
 
     // The file's path, as opened.
     virtual QString Name() const = 0;
@@ -147,6 +154,10 @@ public:
     // Commits what is pending and releases the file. Dropping the last reference without Close
     // does the same.
     void Close() override = 0;
+
+protected:
+    // Opens a query other than one whole table.
+    virtual std::shared_ptr<Recordset> OpenQuery(const QString& source, int32_t type) = 0;
 };
 
 // A field of a recordset's current row: a light proxy, valid while its recordset is.
@@ -212,25 +223,26 @@ public:
     void Close() override = 0;
 };
 
-// The engine: one per process, created at the first database open.
+// The engine: one per process in the tool, created at the first database open; tests make their
+// own with the options they need.
 class DBEngine {
 public:
-    DBEngine();
+    explicit DBEngine(EngineOptions options = {});
     DBEngine(const DBEngine&) = delete;
     DBEngine& operator=(const DBEngine&) = delete;
 
-    // Opens a database file shared, for reading and writing. Never creates a file.
+    // Opens a database file shared, for reading and writing. Never creates a file. The database
+    // keeps the options in force now: those of an EngineOptionsScope on this thread, else the
+    // engine's own.
     std::shared_ptr<Database> OpenDatabase(const QString& path, int16_t options = 0);
+
+    const EngineOptions& Options() const { return options_; }
 
     // How many engines this process has created.
     static int CreatedCount();
 
-    // Called over and over, on the thread that sets it, while the engine's long work (a
-    // statement over a whole table, a commit that waits on the disk) runs on another thread, so
-    // that the window waiting on it keeps painting. The callback must not use the engine and
-    // must not throw; an empty one turns this off and all work stays on the caller's thread.
-    // Drivers that cannot hand their work over (ODBC) never call it.
-    static void SetBusyCallback(std::function<void()> callback);
+private:
+    EngineOptions options_;
 };
 
 // A reference to an open object, or empty. Any use of an empty handle fails with

@@ -44,7 +44,8 @@
 #include <sqlext.h>
 
 #include "data/Drivers.h"
-#include "data/SqliteDriver.h"
+#include "data/RowByRow.h"
+#include "data/SqlText.h"
 
 namespace dao {
 
@@ -54,6 +55,7 @@ using detail::OdbcTarget;
 using detail::odbc::Diagnostic;
 using detail::odbc::Failure;
 using detail::odbc::Operation;
+namespace sql = detail::sql;
 
 // Saved rows are committed in groups: one commit per row is slow on every engine, one transaction
 // for a whole table holds locks and journal for too long (Jet has a lock count limit per file).
@@ -80,7 +82,6 @@ const QStringList& SqliteDriverNames() {
     return names;
 }
 
-std::atomic<bool> g_accessStyleExecute{false};
 std::atomic<quint64> g_connectionCounter{0};
 
 // ---- The few ODBC calls made directly
@@ -271,298 +272,6 @@ Diagnostic Diagnose(const QSqlDatabase& db) {
     return d;
 }
 
-// ---- SQL text
-
-bool IsWordChar(QChar c) {
-    return c.isLetterOrNumber() || c == QLatin1Char('_');
-}
-
-// The index just past a quoted name or literal that starts at `start`, or the end of the text.
-qsizetype SkipQuoted(const QString& sql, qsizetype start) {
-    const QChar open = sql[start];
-    const QChar close = open == QLatin1Char('[') ? QLatin1Char(']') : open;
-    qsizetype i = start + 1;
-    while (i < sql.size()) {
-        if (sql[i] == close) {
-            // A doubled quote inside a literal stands for the quote itself.
-            if (close != QLatin1Char(']') && i + 1 < sql.size() && sql[i + 1] == close) {
-                i += 2;
-                continue;
-            }
-            return i + 1;
-        }
-        ++i;
-    }
-    return sql.size();
-}
-
-bool IsQuoteStart(QChar c) {
-    return c == QLatin1Char('\'') || c == QLatin1Char('"') || c == QLatin1Char('`') ||
-           c == QLatin1Char('[');
-}
-
-// Walks the text from `from`, passing over literals and quoted names, and calls
-// visit(index, character, depth) for every other character, with the depth of parentheses after
-// that character (an opening one counts itself, a closing one does not). Returns the index at
-// which visit returned true, or -1.
-template <class Visit>
-qsizetype ScanOutsideQuotes(const QString& sql, qsizetype from, Visit visit) {
-    int depth = 0;
-    qsizetype i = from;
-    while (i < sql.size()) {
-        const QChar c = sql[i];
-        if (IsQuoteStart(c)) {
-            i = SkipQuoted(sql, i);
-            continue;
-        }
-        if (c == QLatin1Char('(')) {
-            ++depth;
-        } else if (c == QLatin1Char(')')) {
-            --depth;
-        }
-        if (visit(i, c, depth)) {
-            return i;
-        }
-        ++i;
-    }
-    return -1;
-}
-
-// The first occurrence of a keyword outside literals, quoted names and parentheses; -1 if none.
-qsizetype FindTopLevelKeyword(const QString& sql, QLatin1String keyword, qsizetype from = 0) {
-    return ScanOutsideQuotes(sql, from, [&](qsizetype i, QChar, int depth) {
-        if (depth != 0 || (i > 0 && IsWordChar(sql[i - 1])) ||
-            !QStringView(sql).mid(i).startsWith(keyword, Qt::CaseInsensitive)) {
-            return false;
-        }
-        const qsizetype end = i + keyword.size();
-        return end >= sql.size() || !IsWordChar(sql[end]);
-    });
-}
-
-// The index of the parenthesis that closes the one at `open`; -1 if it is not closed.
-qsizetype MatchingParen(const QString& sql, qsizetype open) {
-    return ScanOutsideQuotes(sql, open, [](qsizetype, QChar c, int depth) {
-        return c == QLatin1Char(')') && depth == 0;
-    });
-}
-
-// Splits a list at its top-level commas.
-QStringList SplitTopLevel(const QString& list) {
-    QStringList parts;
-    qsizetype start = 0;
-    ScanOutsideQuotes(list, 0, [&](qsizetype i, QChar c, int depth) {
-        if (c == QLatin1Char(',') && depth == 0) {
-            parts << list.mid(start, i - start).trimmed();
-            start = i + 1;
-        }
-        return false;
-    });
-    parts << list.mid(start).trimmed();
-    return parts;
-}
-
-QString WithoutTrailingSemicolon(QString sql) {
-    sql = sql.trimmed();
-    while (sql.endsWith(QLatin1Char(';'))) {
-        sql.chop(1);
-        sql = sql.trimmed();
-    }
-    return sql;
-}
-
-// A table name as a statement may write it.
-const QString kNamePattern =
-    QStringLiteral(R"((\[[^\]]+\]|"(?:[^"]|"")+"|`[^`]+`|[^\s;,()\[\]"`]+))");
-
-// A table name without its brackets or quotes, for catalog calls and messages.
-QString BareName(const QString& name) {
-    if (name.size() >= 2) {
-        const QChar first = name.front();
-        const QChar last = name.back();
-        if ((first == QLatin1Char('[') && last == QLatin1Char(']')) ||
-            (first == QLatin1Char('`') && last == QLatin1Char('`'))) {
-            return name.mid(1, name.size() - 2);
-        }
-        if (first == QLatin1Char('"') && last == QLatin1Char('"')) {
-            return name.mid(1, name.size() - 2)
-                .replace(QStringLiteral("\"\""), QStringLiteral("\""));
-        }
-    }
-    return name;
-}
-
-enum class StatementKind { Insert, Update, Delete, Other };
-
-StatementKind KindOf(const QString& sql) {
-    static const QRegularExpression firstWord(QStringLiteral(R"(^[\s(]*([A-Za-z]+))"));
-    const QString word = firstWord.match(sql).captured(1).toUpper();
-    if (word == QLatin1String("INSERT")) {
-        return StatementKind::Insert;
-    }
-    if (word == QLatin1String("UPDATE")) {
-        return StatementKind::Update;
-    }
-    if (word == QLatin1String("DELETE")) {
-        return StatementKind::Delete;
-    }
-    return StatementKind::Other;
-}
-
-struct InsertParts {
-    QString table;
-    QStringList columns;    // as written; empty for all columns in table order
-    QStringList valueRows;  // each "( ... )" of a VALUES list
-    QString select;         // the SELECT of INSERT ... SELECT
-};
-
-std::optional<InsertParts> ParseInsert(const QString& statement) {
-    const QString sql = WithoutTrailingSemicolon(statement);
-    static const QRegularExpression head(
-        QStringLiteral(R"(^\s*INSERT\s+INTO\s+)") + kNamePattern + QStringLiteral(R"(\s*)"),
-        QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch m = head.match(sql);
-    if (!m.hasMatch()) {
-        return std::nullopt;
-    }
-    InsertParts parts;
-    parts.table = m.captured(1);
-    qsizetype pos = m.capturedEnd();
-    static const QRegularExpression selectStart(QStringLiteral(R"(^\(?\s*SELECT\b)"),
-                                                QRegularExpression::CaseInsensitiveOption);
-    if (pos < sql.size() && sql[pos] == QLatin1Char('(') &&
-        !selectStart.match(sql.mid(pos)).hasMatch()) {
-        const qsizetype close = MatchingParen(sql, pos);
-        if (close < 0) {
-            return std::nullopt;
-        }
-        parts.columns = SplitTopLevel(sql.mid(pos + 1, close - pos - 1));
-        pos = close + 1;
-    }
-    const QString rest = sql.mid(pos).trimmed();
-    static const QRegularExpression values(QStringLiteral(R"(^VALUES\b)"),
-                                           QRegularExpression::CaseInsensitiveOption);
-    if (values.match(rest).hasMatch()) {
-        qsizetype i = 6;
-        for (;;) {
-            while (i < rest.size() && rest[i].isSpace()) {
-                ++i;
-            }
-            if (i >= rest.size() || rest[i] != QLatin1Char('(')) {
-                return std::nullopt;
-            }
-            const qsizetype close = MatchingParen(rest, i);
-            if (close < 0) {
-                return std::nullopt;
-            }
-            parts.valueRows << rest.mid(i, close - i + 1);
-            i = close + 1;
-            while (i < rest.size() && rest[i].isSpace()) {
-                ++i;
-            }
-            if (i >= rest.size()) {
-                break;
-            }
-            if (rest[i] != QLatin1Char(',')) {
-                return std::nullopt;
-            }
-            ++i;
-        }
-        return parts;
-    }
-    if (selectStart.match(rest).hasMatch()) {
-        parts.select = rest;
-        return parts;
-    }
-    return std::nullopt;
-}
-
-struct UpdateParts {
-    QString table;
-    QString assignments;
-    QString condition;  // empty for all rows
-};
-
-std::optional<UpdateParts> ParseUpdate(const QString& statement) {
-    const QString sql = WithoutTrailingSemicolon(statement);
-    static const QRegularExpression head(
-        QStringLiteral(R"(^\s*UPDATE\s+)") + kNamePattern + QStringLiteral(R"(\s+SET\s+)"),
-        QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch m = head.match(sql);
-    if (!m.hasMatch()) {
-        return std::nullopt;
-    }
-    UpdateParts parts;
-    parts.table = m.captured(1);
-    const QString rest = sql.mid(m.capturedEnd());
-    const qsizetype where = FindTopLevelKeyword(rest, QLatin1String("WHERE"));
-    parts.assignments = (where < 0 ? rest : rest.left(where)).trimmed();
-    if (where >= 0) {
-        parts.condition = rest.mid(where + 5).trimmed();
-        if (parts.condition.isEmpty()) {
-            return std::nullopt;
-        }
-    }
-    if (parts.assignments.isEmpty()) {
-        return std::nullopt;
-    }
-    return parts;
-}
-
-struct DeleteParts {
-    QString table;
-    QString condition;
-};
-
-std::optional<DeleteParts> ParseDelete(const QString& statement) {
-    const QString sql = WithoutTrailingSemicolon(statement);
-    static const QRegularExpression head(QStringLiteral(R"(^\s*DELETE\s+(?:\*\s*)?FROM\s+)") +
-                                             kNamePattern + QStringLiteral(R"(\s*)"),
-                                         QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch m = head.match(sql);
-    if (!m.hasMatch()) {
-        return std::nullopt;
-    }
-    DeleteParts parts;
-    parts.table = m.captured(1);
-    const QString rest = sql.mid(m.capturedEnd()).trimmed();
-    if (rest.isEmpty()) {
-        return parts;
-    }
-    if (FindTopLevelKeyword(rest, QLatin1String("WHERE")) != 0) {
-        return std::nullopt;
-    }
-    parts.condition = rest.mid(5).trimmed();
-    if (parts.condition.isEmpty()) {
-        return std::nullopt;
-    }
-    return parts;
-}
-
-// The table an action statement writes, for messages; empty when it cannot be told.
-QString TableOfStatement(const QString& sql) {
-    switch (KindOf(sql)) {
-        case StatementKind::Insert:
-            if (auto p = ParseInsert(sql)) {
-                return BareName(p->table);
-            }
-            break;
-        case StatementKind::Update:
-            if (auto p = ParseUpdate(sql)) {
-                return BareName(p->table);
-            }
-            break;
-        case StatementKind::Delete:
-            if (auto p = ParseDelete(sql)) {
-                return BareName(p->table);
-            }
-            break;
-        case StatementKind::Other:
-            break;
-    }
-    return {};
-}
-
 // ---- Values
 
 QString DateTimeText(const QDateTime& dt) {
@@ -726,11 +435,12 @@ class OdbcRecordset;
 // dropped; every QSqlQuery on it is destroyed before the connection is removed.
 class Connection {
 public:
-    Connection(QString name, QString path, OdbcTarget target, const QSqlDatabase& db)
+    Connection(QString name, QString path, OdbcTarget target, bool accessStyle,
+               const QSqlDatabase& db)
         : name_(std::move(name)),
           path_(std::move(path)),
           target_(target),
-          accessStyle_(target == OdbcTarget::Access || g_accessStyleExecute.load()),
+          accessStyle_(target == OdbcTarget::Access || accessStyle),
           db_(db) {
         const QSqlDriver* driver = db_.driver();
         transactions_ = driver != nullptr && driver->hasFeature(QSqlDriver::Transactions);
@@ -833,7 +543,7 @@ public:
     // The key columns of a table, quoted for a statement: the primary key, or the driver's best
     // unique row identifier, or SQLite's rowid; empty when there is none.
     QStringList KeyColumns(const QString& table) {
-        const QSqlIndex index = db_.primaryIndex(BareName(table));
+        const QSqlIndex index = db_.primaryIndex(sql::Unquoted(table));
         QStringList keys;
         for (int i = 0; i < index.count(); ++i) {
             keys << QuoteName(index.fieldName(i));
@@ -922,10 +632,12 @@ private:
 
 class OdbcRecordset final : public Recordset {
 public:
-    OdbcRecordset(std::shared_ptr<Connection> connection, const QString& source, bool updatable)
+    // Opens `source`; `table` is the table it reads whole, or empty for another query.
+    OdbcRecordset(std::shared_ptr<Connection> connection, QString source, QString table,
+                  bool updatable)
         : conn_(std::move(connection)),
-          source_(source),
-          table_(detail::odbc::TableOfSelectAll(source)),
+          source_(std::move(source)),
+          table_(std::move(table)),
           updatable_(updatable) {
         RunCursor(Operation::OpenRecordset);
         const QSqlRecord record = cursor_->record();
@@ -1073,7 +785,7 @@ public:
         }
         conn_->Begin(Operation::Update);
         Diagnostic failure;
-        if (inserts_.Insert(*conn_, table_, columns, values, &failure)) {
+        if (inserts_.Insert(*conn_, conn_->QuoteName(table_), columns, values, &failure)) {
             pending_ = false;
             pendingValues_.clear();
             conn_->RowSaved();
@@ -1082,7 +794,7 @@ public:
         // The row stays pending. The rows saved before it are committed now, so that nothing
         // this failure does to the transaction can take them along.
         conn_->Commit();
-        throw detail::odbc::ToError(failure, Operation::Update, BareName(table_), conn_->Path());
+        throw detail::odbc::ToError(failure, Operation::Update, table_, conn_->Path());
     }
 
     int32_t EditMode() override {
@@ -1220,7 +932,7 @@ private:
         cursor->setForwardOnly(true);
         if (!cursor->exec(source_)) {
             const Diagnostic failure = Diagnose(*cursor);
-            throw detail::odbc::ToError(failure, operation, BareName(table_), conn_->Path());
+            throw detail::odbc::ToError(failure, operation, table_, conn_->Path());
         }
         if (!cursor->isSelect()) {
             throw Error(
@@ -1245,7 +957,7 @@ private:
             }
             const Diagnostic failure = Diagnose(*cursor_);
             if (cursorGeneration_ == conn_->Generation()) {
-                throw detail::odbc::ToError(failure, operation, BareName(table_), conn_->Path());
+                throw detail::odbc::ToError(failure, operation, table_, conn_->Path());
             }
             // A commit on this connection can close open cursors (drivers differ): run the
             // source again and skip the rows already read.
@@ -1254,7 +966,7 @@ private:
             for (int64_t i = 0; i < done; ++i) {
                 if (!cursor_->next()) {
                     if (cursor_->lastError().isValid()) {
-                        throw detail::odbc::ToError(Diagnose(*cursor_), operation, BareName(table_),
+                        throw detail::odbc::ToError(Diagnose(*cursor_), operation, table_,
                                                     conn_->Path());
                     }
                     cursorRows_ = i;
@@ -1277,9 +989,10 @@ private:
 
     // The row count without reading the rows; nullopt when the driver cannot count this source.
     std::optional<int64_t> CountRows() {
-        const QString sql = table_.isEmpty() ? QStringLiteral("SELECT COUNT(*) FROM (%1) counted")
-                                                   .arg(WithoutTrailingSemicolon(source_))
-                                             : QStringLiteral("SELECT COUNT(*) FROM ") + table_;
+        const QString sql =
+            table_.isEmpty() ? QStringLiteral("SELECT COUNT(*) FROM (%1) counted")
+                                   .arg(sql::WithoutTrailingSemicolons(source_))
+                             : QStringLiteral("SELECT COUNT(*) FROM ") + conn_->QuoteName(table_);
         QSqlQuery query(conn_->Db());
         query.setForwardOnly(true);
         if (query.exec(sql) && query.next()) {
@@ -1287,7 +1000,7 @@ private:
         }
         const Diagnostic failure = Diagnose(query);
         if (detail::odbc::Classify(failure) == Failure::Locked) {
-            throw detail::odbc::ToError(failure, Operation::Read, BareName(table_), conn_->Path());
+            throw detail::odbc::ToError(failure, Operation::Read, table_, conn_->Path());
         }
         return std::nullopt;
     }
@@ -1337,7 +1050,7 @@ private:
 
     std::shared_ptr<Connection> conn_;
     QString source_;
-    QString table_;  // as written in the source; empty when the source is not one whole table
+    QString table_;  // the table read whole; empty when the source is another query
     bool updatable_;
     bool closed_ = false;
 
@@ -1382,6 +1095,100 @@ void Connection::Shutdown() {
     }
 }
 
+// ---- Row-by-row replay
+
+// A statement that a row's values refused has applied nothing (it ran in its own transaction, or
+// it is SQLite's, whose statements are atomic); it is replayed (RowByRow.h) over the rows'
+// primary keys, or SQLite's rowid.
+class OdbcRowByRow final : public detail::RowByRowTarget {
+public:
+    OdbcRowByRow(Connection& conn, QString table) : conn_(conn), table_(std::move(table)) {}
+
+    bool ReplaysInsertSelect() const override { return true; }
+    QStringList KeyColumns(const QString& table) override { return conn_.KeyColumns(table); }
+
+    QStringList ColumnsOf(const QString& table) override {
+        QSqlQuery probe(conn_.Db());
+        probe.setForwardOnly(true);
+        if (!probe.exec(QStringLiteral("SELECT * FROM ") + table +
+                        QStringLiteral(" WHERE 1 = 0"))) {
+            throw Failed(probe);
+        }
+        QStringList columns;
+        const QSqlRecord record = probe.record();
+        for (int i = 0; i < record.count(); ++i) {
+            columns << conn_.QuoteName(record.fieldName(i));
+        }
+        return columns;
+    }
+
+    std::vector<QVariantList> ReadAll(const QString& select) override {
+        QSqlQuery query(conn_.Db());
+        query.setForwardOnly(true);
+        if (!query.exec(select)) {
+            throw Failed(query);
+        }
+        const int columns = query.record().count();
+        std::vector<QVariantList> rows;
+        while (query.next()) {
+            rows.push_back(RowOf(query, columns));
+        }
+        if (query.lastError().isValid()) {
+            throw Failed(query);
+        }
+        return rows;
+    }
+
+    void RunRow(const QString& statement, const QVariantList& parameters) override {
+        auto it = prepared_.find(statement);
+        if (it == prepared_.end()) {
+            auto query = std::make_unique<QSqlQuery>(conn_.Db());
+            query->setForwardOnly(true);
+            if (!query->prepare(statement)) {
+                throw Failed(*query);
+            }
+            it = prepared_.emplace(statement, std::move(query)).first;
+        }
+        QSqlQuery& query = *it->second;
+        for (int i = 0; i < parameters.size(); ++i) {
+            query.bindValue(i, parameters[i]);
+        }
+        if (query.exec()) {
+            return;
+        }
+        const Diagnostic failure = Diagnose(query);
+        if (!detail::odbc::IsRowFailure(detail::odbc::Classify(failure))) {
+            throw detail::odbc::ToError(failure, Operation::Execute, table_, conn_.Path());
+        }
+    }
+
+    // Without a transaction a replay that fails half way could not be undone.
+    bool Begin() override {
+        if (!conn_.SupportsTransactions()) {
+            return false;
+        }
+        conn_.Begin(Operation::Execute);
+        return true;
+    }
+    void Commit() override {
+        prepared_.clear();
+        conn_.Commit();
+    }
+    void Rollback() noexcept override {
+        prepared_.clear();
+        conn_.Rollback();
+    }
+
+private:
+    Error Failed(const QSqlQuery& query) const {
+        return detail::odbc::ToError(Diagnose(query), Operation::Execute, table_, conn_.Path());
+    }
+
+    Connection& conn_;
+    QString table_;
+    std::map<QString, std::unique_ptr<QSqlQuery>> prepared_;
+};
+
 // ---- Database
 
 class OdbcDatabase final : public Database {
@@ -1412,7 +1219,7 @@ public:
         // driver fails the whole statement instead, so there the statement runs in its own
         // transaction, to be rolled back and replayed row by row.
         const bool ownTransaction = c.AccessStyle();
-        const QString statement = ownTransaction ? sql : detail::odbc::WithOrIgnore(sql);
+        const QString statement = ownTransaction ? sql : sql::WithOrIgnore(sql);
         if (ownTransaction) {
             c.Begin(Operation::Execute);
         }
@@ -1431,23 +1238,20 @@ public:
             return;
         }
         c.Rollback();
-        const QString table = TableOfStatement(sql);
-        if (!detail::odbc::IsRowFailure(detail::odbc::Classify(failure))) {
-            throw detail::odbc::ToError(failure, Operation::Execute, table, c.Path());
+        const QString table = sql::TableOfStatement(sql);
+        if (detail::odbc::IsRowFailure(detail::odbc::Classify(failure))) {
+            OdbcRowByRow target(c, table);
+            if (detail::ReplayRowByRow(sql, target)) {
+                return;
+            }
         }
-        ReplayRowByRow(sql, failure, table);
+        throw detail::odbc::ToError(failure, Operation::Execute, table, c.Path());
     }
 
-    std::shared_ptr<Recordset> OpenRecordset(const QString& source, int32_t type) override {
-        EnsureOpen();
-        if (type != dbOpenSnapshot && type != dbOpenDynaset) {
-            throw Error(errInvalidArgument,
-                        QStringLiteral("레코드 집합 형식 %1은(는) 쓸 수 없습니다. 스냅샷(4)이나 "
-                                       "다이너셋(2)만 됩니다.")
-                            .arg(type));
-        }
-        conn_->Commit();
-        return std::make_shared<OdbcRecordset>(conn_, source, type == dbOpenDynaset);
+    std::shared_ptr<Recordset> OpenTable(const QString& tableName, int32_t type) override {
+        PrepareToOpen(type);
+        const QString query = QStringLiteral("SELECT * FROM ") + conn_->QuoteName(tableName);
+        return std::make_shared<OdbcRecordset>(conn_, query, tableName, type == dbOpenDynaset);
     }
 
     QString Name() const override { return path_; }
@@ -1460,6 +1264,12 @@ public:
         connection->Shutdown();
     }
 
+protected:
+    std::shared_ptr<Recordset> OpenQuery(const QString& source, int32_t type) override {
+        PrepareToOpen(type);
+        return std::make_shared<OdbcRecordset>(conn_, source, QString(), type == dbOpenDynaset);
+    }
+
 private:
     void EnsureOpen() const {
         if (!conn_ || !conn_->IsOpen()) {
@@ -1467,197 +1277,15 @@ private:
         }
     }
 
-    // A statement that a row's values refused has applied nothing (it ran in its own
-    // transaction, or it is SQLite's, whose statements are atomic). The classic engine leaves such
-    // rows out and applies the rest, so the statement is run again one row at a time, in one
-    // transaction, leaving out the rows that fail for their values: INSERT ... VALUES row by
-    // row, INSERT ... SELECT over the selected rows, UPDATE and DELETE over the keys of the rows
-    // they select. Other forms, and tables without a key, keep the statement's own error.
-    void ReplayRowByRow(const QString& sql, const Diagnostic& failure, const QString& table) {
-        Connection& c = *conn_;
-        const StatementKind kind = KindOf(sql);
-        if (kind == StatementKind::Insert) {
-            if (const auto parts = ParseInsert(sql); parts && parts->valueRows.size() == 1) {
-                return;  // its one row is the one left out
-            }
+    void PrepareToOpen(int32_t type) {
+        EnsureOpen();
+        if (type != dbOpenSnapshot && type != dbOpenDynaset) {
+            throw Error(errInvalidArgument,
+                        QStringLiteral("레코드 집합 형식 %1은(는) 쓸 수 없습니다. 스냅샷(4)이나 "
+                                       "다이너셋(2)만 됩니다.")
+                            .arg(type));
         }
-        // Without a transaction a replay that fails half way could not be undone.
-        if (!c.SupportsTransactions()) {
-            throw detail::odbc::ToError(failure, Operation::Execute, table, c.Path());
-        }
-        c.Begin(Operation::Execute);
-        try {
-            bool replayed = false;
-            switch (kind) {
-                case StatementKind::Insert:
-                    if (const auto parts = ParseInsert(sql)) {
-                        replayed = ReplayInsert(*parts);
-                    }
-                    break;
-                case StatementKind::Update:
-                    if (const auto parts = ParseUpdate(sql)) {
-                        replayed = ReplayByKey(parts->table,
-                                               QStringLiteral("UPDATE ") + parts->table +
-                                                   QStringLiteral(" SET ") + parts->assignments,
-                                               parts->condition);
-                    }
-                    break;
-                case StatementKind::Delete:
-                    if (const auto parts = ParseDelete(sql)) {
-                        replayed =
-                            ReplayByKey(parts->table, QStringLiteral("DELETE FROM ") + parts->table,
-                                        parts->condition);
-                    }
-                    break;
-                case StatementKind::Other:
-                    break;
-            }
-            if (!replayed) {
-                throw detail::odbc::ToError(failure, Operation::Execute, table, c.Path());
-            }
-        } catch (...) {
-            c.Rollback();
-            throw;
-        }
-        c.Commit();
-    }
-
-    // Runs one statement of a replay; a row refused for its values is left out.
-    void RunRow(QSqlQuery& query, const QString& table) {
-        if (query.exec()) {
-            return;
-        }
-        const Diagnostic failure = Diagnose(query);
-        if (detail::odbc::IsRowFailure(detail::odbc::Classify(failure))) {
-            return;
-        }
-        throw detail::odbc::ToError(failure, Operation::Execute, table, conn_->Path());
-    }
-
-    std::vector<QVariantList> ReadAll(const QString& select, const QString& table, int* columns) {
-        QSqlQuery query(conn_->Db());
-        query.setForwardOnly(true);
-        if (!query.exec(select)) {
-            throw detail::odbc::ToError(Diagnose(query), Operation::Execute, table, conn_->Path());
-        }
-        *columns = query.record().count();
-        std::vector<QVariantList> rows;
-        while (query.next()) {
-            rows.push_back(RowOf(query, *columns));
-        }
-        if (query.lastError().isValid()) {
-            throw detail::odbc::ToError(Diagnose(query), Operation::Execute, table, conn_->Path());
-        }
-        return rows;
-    }
-
-    bool ReplayInsert(const InsertParts& parts) {
-        Connection& c = *conn_;
-        const QString table = BareName(parts.table);
-        if (!parts.valueRows.isEmpty()) {
-            const QString head =
-                QStringLiteral("INSERT INTO ") + parts.table +
-                (parts.columns.isEmpty()
-                     ? QString()
-                     : QStringLiteral(" (") + parts.columns.join(QStringLiteral(", ")) +
-                           QLatin1Char(')')) +
-                QStringLiteral(" VALUES ");
-            for (const QString& row : parts.valueRows) {
-                QSqlQuery query(c.Db());
-                query.setForwardOnly(true);
-                if (!query.prepare(head + row)) {
-                    throw detail::odbc::ToError(Diagnose(query), Operation::Execute, table,
-                                                conn_->Path());
-                }
-                RunRow(query, table);
-            }
-            return true;
-        }
-        // INSERT ... SELECT: the selected rows are read first (the target may be among the
-        // tables read), then inserted one by one.
-        QStringList columns = parts.columns;
-        if (columns.isEmpty()) {
-            int count = 0;
-            QSqlQuery probe(c.Db());
-            probe.setForwardOnly(true);
-            if (!probe.exec(QStringLiteral("SELECT * FROM ") + parts.table +
-                            QStringLiteral(" WHERE 1 = 0"))) {
-                throw detail::odbc::ToError(Diagnose(probe), Operation::Execute, table,
-                                            conn_->Path());
-            }
-            const QSqlRecord record = probe.record();
-            count = record.count();
-            for (int i = 0; i < count; ++i) {
-                columns << c.QuoteName(record.fieldName(i));
-            }
-        }
-        int selected = 0;
-        const std::vector<QVariantList> rows = ReadAll(parts.select, table, &selected);
-        if (selected != columns.size()) {
-            return false;
-        }
-        InsertCache inserts;
-        for (const QVariantList& row : rows) {
-            Diagnostic failure;
-            if (!inserts.Insert(c, parts.table, columns, row, &failure) &&
-                !detail::odbc::IsRowFailure(detail::odbc::Classify(failure))) {
-                throw detail::odbc::ToError(failure, Operation::Execute, table, conn_->Path());
-            }
-        }
-        return true;
-    }
-
-    // UPDATE and DELETE one row at a time, each row found by its key. `head` is the statement
-    // up to its WHERE.
-    bool ReplayByKey(const QString& tableAsWritten, const QString& head, const QString& condition) {
-        Connection& c = *conn_;
-        const QString table = BareName(tableAsWritten);
-        const QStringList quotedKeys = c.KeyColumns(tableAsWritten);
-        if (quotedKeys.isEmpty()) {
-            return false;  // rows cannot be told apart: the statement's own error stands
-        }
-        QString select = QStringLiteral("SELECT ") + quotedKeys.join(QStringLiteral(", ")) +
-                         QStringLiteral(" FROM ") + tableAsWritten;
-        if (!condition.isEmpty()) {
-            select += QStringLiteral(" WHERE ") + condition;
-        }
-        int columns = 0;
-        const std::vector<QVariantList> rows = ReadAll(select, table, &columns);
-        std::map<QString, std::unique_ptr<QSqlQuery>> statements;
-        for (const QVariantList& row : rows) {
-            QString mask;
-            for (const QVariant& v : row) {
-                mask += v.isValid() ? QLatin1Char('v') : QLatin1Char('n');
-            }
-            auto it = statements.find(mask);
-            if (it == statements.end()) {
-                QStringList tests;
-                for (qsizetype i = 0; i < quotedKeys.size(); ++i) {
-                    tests << quotedKeys[i] + (row[i].isValid() ? QStringLiteral(" = ?")
-                                                               : QStringLiteral(" IS NULL"));
-                }
-                QString sql = head + QStringLiteral(" WHERE ");
-                if (!condition.isEmpty()) {
-                    sql += QLatin1Char('(') + condition + QStringLiteral(") AND ");
-                }
-                sql += tests.join(QStringLiteral(" AND "));
-                auto query = std::make_unique<QSqlQuery>(c.Db());
-                query->setForwardOnly(true);
-                if (!query->prepare(sql)) {
-                    throw detail::odbc::ToError(Diagnose(*query), Operation::Execute, table,
-                                                conn_->Path());
-                }
-                it = statements.emplace(mask, std::move(query)).first;
-            }
-            int position = 0;
-            for (const QVariant& v : row) {
-                if (v.isValid()) {
-                    it->second->bindValue(position++, v);
-                }
-            }
-            RunRow(*it->second, table);
-        }
-        return true;
+        conn_->Commit();
     }
 
     std::shared_ptr<Connection> conn_;
@@ -1692,7 +1320,8 @@ struct ConnectResult {
     bool pluginFailed = false;
 };
 
-ConnectResult Connect(const QString& connectionString, const QString& path, OdbcTarget target) {
+ConnectResult Connect(const QString& connectionString, const QString& path, OdbcTarget target,
+                      bool accessStyle = false) {
     ConnectResult result;
     const QString name = NextConnectionName();
     {
@@ -1702,7 +1331,8 @@ ConnectResult Connect(const QString& connectionString, const QString& path, Odbc
         } else {
             db.setDatabaseName(connectionString);
             if (db.open()) {
-                result.connection = std::make_shared<Connection>(name, path, target, db);
+                result.connection =
+                    std::make_shared<Connection>(name, path, target, accessStyle, db);
                 return result;
             }
             result.failure = FromQtError(db.lastError());
@@ -1742,7 +1372,7 @@ std::shared_ptr<Database> OpenAccess(const QString& path, const QString& nativeP
     throw Error(errInstallableIsam, detail::odbc::MissingAccessDriverText(path));
 }
 
-std::shared_ptr<Database> OpenSqlite(const QString& path) {
+std::shared_ptr<Database> OpenSqlite(const QString& path, const detail::OpenOptions& options) {
     // The SQLite driver takes no braces around a value, and the driver manager narrows the text
     // of the connection string to single bytes; a percent-encoded file URI survives both.
     // NoCreat: never create a missing file. Timeout: how long to wait for another process's lock
@@ -1757,8 +1387,8 @@ std::shared_ptr<Database> OpenSqlite(const QString& path) {
     for (const QString& driver : Installed(SqliteDriverNames())) {
         const QString connection =
             QStringLiteral("DRIVER={%1};Database=%2;NoCreat=1;Timeout=%3;BigInt=1")
-                .arg(driver, uri, QString::number(testing::SqliteBusyTimeout()));
-        result = Connect(connection, path, OdbcTarget::Sqlite);
+                .arg(driver, uri, QString::number(options.engine.busyTimeout.count()));
+        result = Connect(connection, path, OdbcTarget::Sqlite, options.engine.accessStyleExecute);
         if (result.pluginFailed) {
             throw Error(errInstallableIsam, MissingPluginText(path));
         }
@@ -2102,35 +1732,12 @@ QString MissingAccessDriverText(const QString& path) {
     return text;
 }
 
-QString TableOfSelectAll(const QString& source) {
-    static const QRegularExpression selectAll(QStringLiteral(R"(^\s*SELECT\s+\*\s+FROM\s+)") +
-                                                  kNamePattern + QStringLiteral(R"(\s*;?\s*$)"),
-                                              QRegularExpression::CaseInsensitiveOption);
-    return selectAll.match(source).captured(1);
-}
-
-QString WithOrIgnore(const QString& sql) {
-    // Leading blanks and comments, and the statement's own spelling, stay as they are.
-    static const QRegularExpression insertInto(
-        QStringLiteral(R"(^(?:\s|--[^\n]*(?:\n|$)|/\*.*?\*/)*(INSERT)\s+INTO\b)"),
-        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
-    static const QRegularExpression update(
-        QStringLiteral(R"(^(?:\s|--[^\n]*(?:\n|$)|/\*.*?\*/)*(UPDATE)\s+(?!OR\b))"),
-        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
-    for (const QRegularExpression* re : {&insertInto, &update}) {
-        const QRegularExpressionMatch m = re->match(sql);
-        if (m.hasMatch()) {
-            return QString(sql).insert(m.capturedEnd(1), QStringLiteral(" OR IGNORE"));
-        }
-    }
-    return sql;
-}
-
 }  // namespace detail::odbc
 
 namespace detail {
 
-std::shared_ptr<Database> OpenOdbcDatabase(const QString& path, OdbcTarget target) {
+std::shared_ptr<Database> OpenOdbcDatabase(const QString& path, OdbcTarget target,
+                                           const OpenOptions& options) {
     if (!QSqlDatabase::isDriverAvailable(kOdbcPlugin)) {
         throw Error(errInstallableIsam, MissingPluginText(path));
     }
@@ -2153,15 +1760,9 @@ std::shared_ptr<Database> OpenOdbcDatabase(const QString& path, OdbcTarget targe
     if (target == OdbcTarget::Access) {
         return OpenAccess(path, nativePath);
     }
-    return OpenSqlite(path);
+    return OpenSqlite(path, options);
 }
 
 }  // namespace detail
-
-namespace testing {
-void SetOdbcAccessStyleExecute(bool on) {
-    g_accessStyleExecute = on;
-}
-}  // namespace testing
 
 }  // namespace dao

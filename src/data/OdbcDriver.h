@@ -56,21 +56,4 @@ Error ToError(const Diagnostic& diagnostic, Operation operation, const QString& 
 // and how to get it on this platform.
 QString MissingAccessDriverText(const QString& path);
 
-// Parsing of the statements the driver must take apart.
-
-// The table of a "SELECT * FROM <table>" source (bare, [bracketed], "quoted" or `quoted`, an
-// optional trailing semicolon), as written; empty when the source has another form.
-QString TableOfSelectAll(const QString& source);
-
-// Turns a leading INSERT INTO or UPDATE into INSERT OR IGNORE INTO / UPDATE OR IGNORE (SQLite's
-// way of leaving out the rows that break a constraint); anything else is returned unchanged.
-QString WithOrIgnore(const QString& sql);
-
 }  // namespace dao::detail::odbc
-
-namespace dao::testing {
-// Runs action statements on SQLite files through ODBC the way they run on Access files (no
-// OR IGNORE; a statement refused for a row's values is replayed row by row), so that the Access
-// code path is proven where no Access driver exists. Tests only.
-void SetOdbcAccessStyleExecute(bool on);
-}  // namespace dao::testing

@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "data/Drivers.h"
+#include "data/RowByRow.h"
+#include "data/SqlText.h"
 
 #ifdef Q_OS_UNIX
 #include <unistd.h>
@@ -24,224 +26,17 @@
 
 namespace dao {
 
-namespace {
-
-int g_busyTimeoutMs = 2000;
-
-// Rows saved through a dynaset are grouped into one transaction per connection, as the classic
-// engine does. A commit syncs the file and writes back every page the batch touched. Rows rarely
-// arrive in key order: a table with an index on a name or a code gets its inserts spread over the
-// whole index, so after every commit the next batch journals most of that index again, and a
-// fixed batch costs more the larger the table grows. Measured on a 1,000,000-row product copy
-// with one such index, committing every 10,000 rows or half a second made the copy twice as slow
-// as one transaction, and every 100,000 rows or 2 seconds still wrote 17% more than one
-// transaction. So a batch is due after 2 seconds, but one that follows earlier batches of the
-// same series of saves (one copy) runs at least as long as they did together: the batches of a
-// long copy double in length, their commits grow with the logarithm of its length, and the same
-// copy writes 6% more than one transaction. A failure takes back at most the last 2
-// seconds or the later half of the series. No row count ends a batch unless one is set.
-int64_t g_batchRows = std::numeric_limits<int64_t>::max();
-std::chrono::milliseconds g_batchTime{2000};
-
-}  // namespace
-
-namespace testing {
-void SetSqliteBusyTimeout(int milliseconds) {
-    g_busyTimeoutMs = milliseconds;
-}
-int SqliteBusyTimeout() {
-    return g_busyTimeoutMs;
-}
-void SetSqliteBatchLimits(int64_t rows, int milliseconds) {
-    g_batchRows = rows;
-    g_batchTime = std::chrono::milliseconds(milliseconds);
-}
-}  // namespace testing
-
 namespace detail {
 
-// ---- Reading SQL text
-//
-// Only what the driver needs: the top-level words, quoted names, parenthesised groups and other
-// characters of a statement, with their byte positions, skipping blanks and comments.
-
 namespace {
 
-struct SqlItem {
-    enum Kind : uint8_t { Word, Quoted, Group, Symbol };
-    Kind kind;
-    qsizetype begin;
-    qsizetype end;
-};
-
-bool IsWordByte(char c) {
-    const auto u = static_cast<unsigned char>(c);
-    return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || u == '_' ||
-           u == '$' || u >= 0x80;
-}
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
-}
-
-// The end of a comment starting at i, or i when none starts there.
-qsizetype SkipComment(const QByteArray& s, qsizetype i) {
-    const qsizetype n = s.size();
-    if (i + 1 < n && s[i] == '-' && s[i + 1] == '-') {
-        const qsizetype eol = s.indexOf('\n', i + 2);
-        return eol < 0 ? n : eol + 1;
-    }
-    if (i + 1 < n && s[i] == '/' && s[i + 1] == '*') {
-        const qsizetype close = s.indexOf("*/", i + 2);
-        return close < 0 ? n : close + 2;
-    }
-    return i;
-}
-
-// The end of a string literal or quoted name starting at i ('...', "...", `...`, [...]).
-qsizetype SkipQuoted(const QByteArray& s, qsizetype i) {
-    const char close = s[i] == '[' ? ']' : s[i];
-    const qsizetype n = s.size();
-    for (qsizetype j = i + 1; j < n; ++j) {
-        if (s[j] == close) {
-            if (close != ']' && j + 1 < n && s[j + 1] == close) {
-                ++j;  // a doubled quote stands for itself
-                continue;
-            }
-            return j + 1;
-        }
-    }
-    return n;
-}
-
-bool IsQuote(char c) {
-    return c == '\'' || c == '"' || c == '`' || c == '[';
-}
-
-qsizetype SkipGroup(const QByteArray& s, qsizetype i) {
-    const qsizetype n = s.size();
-    int depth = 0;
-    qsizetype j = i;
-    while (j < n) {
-        if (IsQuote(s[j])) {
-            j = SkipQuoted(s, j);
-            continue;
-        }
-        const qsizetype after = SkipComment(s, j);
-        if (after != j) {
-            j = after;
-            continue;
-        }
-        if (s[j] == '(') {
-            ++depth;
-        } else if (s[j] == ')' && --depth == 0) {
-            return j + 1;
-        }
-        ++j;
-    }
-    return n;
-}
-
-std::vector<SqlItem> ScanTopLevel(const QByteArray& s, qsizetype maxItems = -1) {
-    std::vector<SqlItem> items;
-    const qsizetype n = s.size();
-    qsizetype i = 0;
-    while (i < n && (maxItems < 0 || static_cast<qsizetype>(items.size()) < maxItems)) {
-        if (IsBlank(s[i])) {
-            ++i;
-            continue;
-        }
-        const qsizetype after = SkipComment(s, i);
-        if (after != i) {
-            i = after;
-            continue;
-        }
-        qsizetype j = i + 1;
-        SqlItem::Kind kind = SqlItem::Symbol;
-        if (IsWordByte(s[i])) {
-            while (j < n && IsWordByte(s[j])) {
-                ++j;
-            }
-            kind = SqlItem::Word;
-        } else if (IsQuote(s[i])) {
-            j = SkipQuoted(s, i);
-            kind = SqlItem::Quoted;
-        } else if (s[i] == '(') {
-            j = SkipGroup(s, i);
-            kind = SqlItem::Group;
-        }
-        items.push_back({kind, i, j});
-        i = j;
-    }
-    return items;
-}
-
-bool IsWord(const QByteArray& s, const SqlItem& item, const char* word) {
-    const auto length = static_cast<qsizetype>(std::strlen(word));
-    return item.kind == SqlItem::Word && item.end - item.begin == length &&
-           qstrnicmp(s.constData() + item.begin, word, static_cast<size_t>(length)) == 0;
-}
-
-// Drops trailing semicolons, which end a statement without being part of it.
-void DropTrailingSemicolons(const QByteArray& s, std::vector<SqlItem>& items) {
-    while (!items.empty() && items.back().kind == SqlItem::Symbol && s[items.back().begin] == ';') {
-        items.pop_back();
-    }
-}
-
-QByteArray Slice(const QByteArray& s, qsizetype begin, qsizetype end) {
-    return s.mid(begin, end - begin);
-}
-
 QByteArray QuoteName(const QString& name) {
-    QByteArray quoted = name.toUtf8();
-    quoted.replace('"', "\"\"");
-    return '"' + quoted + '"';
-}
-
-// The table of a "SELECT * FROM <table>" source (the name bare, [bracketed], "quoted" or
-// `quoted`, any letter case, an optional trailing semicolon); empty for any other source.
-QString TableOfSelectAll(const QString& source) {
-    const QByteArray s = source.toUtf8();
-    std::vector<SqlItem> items = ScanTopLevel(s);
-    DropTrailingSemicolons(s, items);
-    if (items.size() != 4 || !IsWord(s, items[0], "SELECT") || items[1].kind != SqlItem::Symbol ||
-        s[items[1].begin] != '*' || !IsWord(s, items[2], "FROM")) {
-        return {};
-    }
-    const SqlItem& name = items[3];
-    if (name.kind == SqlItem::Word) {
-        return QString::fromUtf8(Slice(s, name.begin, name.end));
-    }
-    if (name.kind != SqlItem::Quoted || s[name.begin] == '\'' || name.end - name.begin < 3 ||
-        s[name.end - 1] != (s[name.begin] == '[' ? ']' : s[name.begin])) {
-        return {};
-    }
-    QByteArray inner = Slice(s, name.begin + 1, name.end - 1);
-    if (s[name.begin] == '"') {
-        inner.replace("\"\"", "\"");
-    } else if (s[name.begin] == '`') {
-        inner.replace("``", "`");
-    }
-    return QString::fromUtf8(inner);
+    return sql::DoubleQuoted(name).toUtf8();
 }
 
 }  // namespace
 
 namespace sqlite {
-
-QByteArray WithOrIgnore(const QByteArray& sql) {
-    const std::vector<SqlItem> items = ScanTopLevel(sql, 2);
-    if (items.empty() || !(IsWord(sql, items[0], "UPDATE") || IsWord(sql, items[0], "INSERT"))) {
-        return sql;
-    }
-    if (items.size() > 1 && IsWord(sql, items[1], "OR")) {
-        return sql;
-    }
-    QByteArray out = sql;
-    out.insert(items[0].end, " OR IGNORE");
-    return out;
-}
 
 int32_t ErrorNumber(int extendedCode, const QString& message) {
     switch (extendedCode) {
@@ -446,13 +241,7 @@ private:
 
 // True when the rest of a statement text holds nothing but blanks, comments and semicolons.
 bool OnlySeparators(const char* tail) {
-    const QByteArray rest(tail);
-    for (const SqlItem& item : ScanTopLevel(rest)) {
-        if (item.kind != SqlItem::Symbol || rest[item.begin] != ';') {
-            return false;
-        }
-    }
-    return true;
+    return sql::Reader(QString::fromUtf8(tail)).Count() == 0;
 }
 
 // The page cache of a connection that writes, in KiB. SQLite's default of 2 MiB is far smaller
@@ -468,7 +257,8 @@ class SqliteRecordset;
 // that a recordset stays usable while its database handle is dropped.
 class Connection {
 public:
-    Connection(sqlite3* db, QString path) : db_(db), path_(std::move(path)) {}
+    Connection(sqlite3* db, QString path, const OpenOptions& options)
+        : db_(db), path_(std::move(path)), options_(options) {}
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
     ~Connection() {
@@ -511,7 +301,7 @@ public:
         PrepareForWriting();
         int rc = SQLITE_OK;
         // Waits out another program's lock for up to the busy timeout.
-        detail::KeepBusyWhile([&] { rc = Exec("BEGIN IMMEDIATE"); });
+        options_.KeepBusyWhile([&] { rc = Exec("BEGIN IMMEDIATE"); });
         if (rc != SQLITE_OK) {
             throw ErrorNow(rc);
         }
@@ -523,14 +313,26 @@ public:
         }
     }
 
-    // A row has been saved in the open batch; commits when the batch is due. A batch that
-    // follows others of the same series of saves (a copy) runs at least as long as they did
-    // together, so the batches of a long copy double in length (see g_batchTime).
+    const OpenOptions& Options() const { return options_; }
+
+    // Rows saved through a dynaset are grouped into one transaction per connection, as the classic
+    // engine does. A commit syncs the file and writes back every page the batch touched. Rows
+    // rarely arrive in key order: a table with an index on a name or a code gets its inserts spread
+    // over the whole index, so after every commit the next batch journals most of that index again,
+    // and a fixed batch costs more the larger the table grows. Measured on a 1,000,000-row product
+    // copy with one such index, committing every 10,000 rows or half a second made the copy twice
+    // as slow as one transaction, and every 100,000 rows or 2 seconds still wrote 17% more than one
+    // transaction. So a batch is due after 2 seconds, but one that follows earlier batches of the
+    // same series of saves (one copy) runs at least as long as they did together: the batches of a
+    // long copy double in length, their commits grow with the logarithm of its length, and the same
+    // copy writes 6% more than one transaction. A failure takes back at most the last 2
+    // seconds or the later half of the series. No row count ends a batch unless one is set.
     void RowSaved() {
         ++batchRows_;
-        const auto minimum =
-            std::max<std::chrono::steady_clock::duration>(g_batchTime, batchStart_ - seriesStart_);
-        if (batchRows_ >= g_batchRows ||
+        const CommitBatchPolicy& policy = options_.engine.batches;
+        const auto minimum = std::max<std::chrono::steady_clock::duration>(
+            policy.minimumTime, batchStart_ - seriesStart_);
+        if (batchRows_ >= policy.maximumRows ||
             std::chrono::steady_clock::now() - batchStart_ >= minimum) {
             try {
                 Commit();
@@ -553,7 +355,7 @@ public:
         }
         int rc = SQLITE_OK;
         // Writing out a large batch and syncing the file can take a second or more.
-        detail::KeepBusyWhile([&] { rc = Exec("COMMIT"); });
+        options_.KeepBusyWhile([&] { rc = Exec("COMMIT"); });
         if (rc == SQLITE_OK) {
             batchOpen_ = false;
             batchRows_ = 0;
@@ -614,6 +416,7 @@ private:
 
     sqlite3* db_;
     QString path_;
+    OpenOptions options_;
     bool writing_ = false;
     bool batchOpen_ = false;
     int64_t batchRows_ = 0;
@@ -1235,10 +1038,8 @@ private:
     }
 
     QByteArray SourceText() const {
-        const QByteArray s(sqlite3_sql(select_.get()));
-        std::vector<SqlItem> items = ScanTopLevel(s);
-        DropTrailingSemicolons(s, items);
-        return items.empty() ? s : Slice(s, 0, items.back().end);
+        return sql::WithoutTrailingSemicolons(QString::fromUtf8(sqlite3_sql(select_.get())))
+            .toUtf8();
     }
 
     // The INSERT for the columns written since AddNew, prepared once per set of columns: a copy
@@ -1364,133 +1165,76 @@ bool IsTypeRefusal(int code) {
 
 // OR IGNORE does not skip a value that a STRICT column's type (or an INTEGER PRIMARY KEY)
 // refuses: SQLite checks the type before the conflict clause applies, and the whole statement
-// fails. The simple forms are then run again one row at a time, in one transaction, leaving out
-// the refused rows: "UPDATE t SET ... [WHERE ...]" row by row over the rowids it selects, and
-// "INSERT INTO t [(...)] VALUES (...), ..." one VALUES row at a time. False for other forms.
-bool RunRowByRow(Connection& conn, const QByteArray& sql) {
-    std::vector<SqlItem> items = ScanTopLevel(sql);
-    DropTrailingSemicolons(sql, items);
-    if (items.size() < 4) {
-        return false;
-    }
-    std::vector<QByteArray> statements;
-    QByteArray rowidQuery;
-    QByteArray perRow;
-    size_t i = 1;
-    if (IsWord(sql, items[1], "OR")) {
-        i = 3;
-    }
-    if (IsWord(sql, items[0], "UPDATE")) {
-        const size_t tableBegin = i;
-        size_t set = tableBegin;
-        while (set < items.size() && !IsWord(sql, items[set], "SET")) {
-            ++set;
+// fails. The statement is then replayed row by row (RowByRow.h) over the rowids of its rows.
+class SqliteRowByRow final : public RowByRowTarget {
+public:
+    explicit SqliteRowByRow(Connection& conn) : conn_(conn) {}
+
+    bool ReplaysInsertSelect() const override { return false; }
+    QStringList KeyColumns(const QString& /*table*/) override { return {QStringLiteral("rowid")}; }
+    QStringList ColumnsOf(const QString& /*table*/) override { return {}; }
+
+    std::vector<QVariantList> ReadAll(const QString& select) override {
+        Statement query = Prepare(conn_, select.toUtf8());
+        std::vector<QVariantList> rows;
+        int rc = SQLITE_ROW;
+        while ((rc = sqlite3_step(query.get())) == SQLITE_ROW) {
+            rows.push_back(
+                {QVariant(static_cast<qlonglong>(sqlite3_column_int64(query.get(), 0)))});
         }
-        if (set == tableBegin || set + 1 >= items.size()) {
-            return false;
+        if (rc != SQLITE_DONE) {
+            throw conn_.ErrorNow(sqlite3_extended_errcode(conn_.db()));
         }
-        size_t where = items.size();
-        for (size_t k = set + 1; k < items.size(); ++k) {
-            for (const char* clause : {"FROM", "ORDER", "LIMIT", "RETURNING"}) {
-                if (IsWord(sql, items[k], clause)) {
-                    return false;
-                }
-            }
-            if (where == items.size() && IsWord(sql, items[k], "WHERE")) {
-                where = k;
-            }
-        }
-        if (where == set + 1 || where + 1 == items.size()) {
-            return false;
-        }
-        rowidQuery = "SELECT rowid FROM " + Slice(sql, items[tableBegin].begin, items[set - 1].end);
-        if (where < items.size()) {
-            rowidQuery += " WHERE " + Slice(sql, items[where + 1].begin, items.back().end);
-        }
-        perRow = Slice(sql, 0, items[where - 1].end) + " WHERE rowid = ?";
-    } else if (IsWord(sql, items[0], "INSERT")) {
-        size_t values = i;
-        while (values < items.size() && !IsWord(sql, items[values], "VALUES")) {
-            if (IsWord(sql, items[values], "SELECT")) {
-                return false;
-            }
-            ++values;
-        }
-        if (values + 1 >= items.size()) {
-            return false;
-        }
-        const QByteArray head = Slice(sql, 0, items[values - 1].end) + " VALUES ";
-        // VALUES (...) [, (...)]... and nothing after it.
-        for (size_t k = values + 1;; k += 2) {
-            if (k >= items.size() || items[k].kind != SqlItem::Group) {
-                return false;
-            }
-            statements.push_back(head + Slice(sql, items[k].begin, items[k].end));
-            if (k + 1 == items.size()) {
-                break;
-            }
-            if (items[k + 1].kind != SqlItem::Symbol || sql[items[k + 1].begin] != ',') {
-                return false;
-            }
-        }
-    } else {
-        return false;
+        return rows;
     }
 
-    int rc = conn.Exec("BEGIN IMMEDIATE");
-    if (rc != SQLITE_OK) {
-        throw conn.ErrorNow(rc);
-    }
-    // Any failure other than a refused row undoes the whole statement, as SQLite itself would.
-    const auto fail = [&conn](int code) {
-        const Error e = conn.ErrorNow(code);
-        if (sqlite3_get_autocommit(conn.db()) == 0) {
-            conn.Exec("ROLLBACK");
+    void RunRow(const QString& statement, const QVariantList& parameters) override {
+        if (statement != lastText_) {
+            last_ = Prepare(conn_, statement.toUtf8());
+            lastText_ = statement;
         }
-        return e;
-    };
-    const auto runOne = [&](sqlite3_stmt* stmt) {
+        sqlite3_stmt* stmt = last_.get();
+        int position = 0;
+        for (const QVariant& v : parameters) {
+            sqlite3_bind_int64(stmt, ++position, v.toLongLong());
+        }
         const int step = StepToEnd(stmt);
-        const int code = sqlite3_extended_errcode(conn.db());
+        const int code = sqlite3_extended_errcode(conn_.db());
         sqlite3_reset(stmt);
         if (step != SQLITE_DONE && !IsTypeRefusal(code)) {
-            throw fail(code);
+            throw conn_.ErrorNow(code);
         }
-    };
-    try {
-        if (!rowidQuery.isEmpty()) {
-            std::vector<sqlite3_int64> rowids;
-            Statement query = Prepare(conn, rowidQuery);
-            while ((rc = sqlite3_step(query.get())) == SQLITE_ROW) {
-                rowids.push_back(sqlite3_column_int64(query.get(), 0));
-            }
-            if (rc != SQLITE_DONE) {
-                throw fail(sqlite3_extended_errcode(conn.db()));
-            }
-            query.Finalize();
-            Statement update = Prepare(conn, perRow);
-            for (const sqlite3_int64 rowid : rowids) {
-                sqlite3_bind_int64(update.get(), 1, rowid);
-                runOne(update.get());
-            }
-        } else {
-            for (const QByteArray& text : statements) {
-                Statement insert = Prepare(conn, text);
-                runOne(insert.get());
-            }
-        }
-    } catch (const Error&) {
-        if (sqlite3_get_autocommit(conn.db()) == 0) {
-            conn.Exec("ROLLBACK");
-        }
-        throw;
     }
-    rc = conn.Exec("COMMIT");
-    if (rc != SQLITE_OK) {
-        throw fail(rc);
+
+    bool Begin() override {
+        if (const int rc = conn_.Exec("BEGIN IMMEDIATE"); rc != SQLITE_OK) {
+            throw conn_.ErrorNow(rc);
+        }
+        return true;
     }
-    return true;
-}
+
+    void Commit() override {
+        last_.Finalize();
+        if (const int rc = conn_.Exec("COMMIT"); rc != SQLITE_OK) {
+            const Error e = conn_.ErrorNow(rc);
+            Rollback();
+            throw e;
+        }
+    }
+
+    // Any failure other than a refused row undoes the whole statement, as SQLite itself would.
+    void Rollback() noexcept override {
+        last_.Finalize();
+        if (sqlite3_get_autocommit(conn_.db()) == 0) {
+            conn_.Exec("ROLLBACK");
+        }
+    }
+
+private:
+    Connection& conn_;
+    Statement last_;
+    QString lastText_;
+};
 
 // ---- Database
 
@@ -1513,25 +1257,49 @@ public:
         conn_->CheckOpen();
         conn_->Commit();
         conn_->PrepareForWriting();
-        const QByteArray text = sqlite::WithOrIgnore(sql.toUtf8());
-        Statement stmt = Prepare(*conn_, text);
+        const QString text = sql::WithOrIgnore(sql);
+        Statement stmt = Prepare(*conn_, text.toUtf8());
         // No transaction is open here, so the statement commits as it completes. Over a whole
         // table that takes seconds.
-        detail::KeepBusyWhile([&] {
+        conn_->Options().KeepBusyWhile([&] {
             if (StepToEnd(stmt.get()) == SQLITE_DONE) {
                 return;
             }
             const int code = sqlite3_extended_errcode(conn_->db());
             const Error cause = conn_->ErrorNow(code);
             stmt.Finalize();
-            if (IsTypeRefusal(code) && RunRowByRow(*conn_, text)) {
+            SqliteRowByRow target(*conn_);
+            if (IsTypeRefusal(code) && ReplayRowByRow(text, target)) {
                 return;
             }
             throw cause;
         });
     }
 
-    std::shared_ptr<Recordset> OpenRecordset(const QString& source, int32_t type) override {
+    std::shared_ptr<Recordset> OpenTable(const QString& tableName, int32_t type) override {
+        return Open("SELECT * FROM " + QuoteName(tableName), tableName, type);
+    }
+
+    QString Name() const override { return conn_->path(); }
+
+    void Close() override { conn_->Close(); }
+
+protected:
+    std::shared_ptr<Recordset> OpenQuery(const QString& source, int32_t type) override {
+        if (type == dbOpenDynaset) {
+            conn_->CheckOpen();
+            throw Error(
+                errInvalidArgument,
+                QStringLiteral("갱신할 수 있는 레코드셋은 'SELECT * FROM 테이블' 형식으로만 "
+                               "열 수 있습니다. (%1)")
+                    .arg(source));
+        }
+        return Open(source.toUtf8(), QString(), type);
+    }
+
+private:
+    // Opens `sql`, which reads `table` whole, or another query when `table` is empty.
+    std::shared_ptr<Recordset> Open(const QByteArray& sql, const QString& table, int32_t type) {
         conn_->CheckOpen();
         if (type != dbOpenSnapshot && type != dbOpenDynaset) {
             throw Error(errInvalidArgument,
@@ -1540,16 +1308,6 @@ public:
                             .arg(type));
         }
         conn_->Commit();
-        const QString table = TableOfSelectAll(source);
-        if (table.isEmpty() && type == dbOpenDynaset) {
-            throw Error(
-                errInvalidArgument,
-                QStringLiteral("갱신할 수 있는 레코드셋은 'SELECT * FROM 테이블' 형식으로만 "
-                               "열 수 있습니다. (%1)")
-                    .arg(source));
-        }
-        const QByteArray sql =
-            table.isEmpty() ? source.toUtf8() : "SELECT * FROM " + QuoteName(table);
         Statement select;
         try {
             select = Prepare(*conn_, sql, table);
@@ -1561,9 +1319,9 @@ public:
             throw;
         }
         if (sqlite3_stmt_readonly(select.get()) == 0) {
-            throw Error(
-                errInvalidArgument,
-                QStringLiteral("레코드셋은 SELECT 문으로만 열 수 있습니다. (%1)").arg(source));
+            throw Error(errInvalidArgument,
+                        QStringLiteral("레코드셋은 SELECT 문으로만 열 수 있습니다. (%1)")
+                            .arg(QString::fromUtf8(sql)));
         }
         auto rs = std::make_shared<SqliteRecordset>(conn_, type == dbOpenDynaset, table,
                                                     std::move(select));
@@ -1571,17 +1329,12 @@ public:
         return rs;
     }
 
-    QString Name() const override { return conn_->path(); }
-
-    void Close() override { conn_->Close(); }
-
-private:
     std::shared_ptr<Connection> conn_;
 };
 
 }  // namespace
 
-std::shared_ptr<Database> OpenSqliteDatabase(const QString& path) {
+std::shared_ptr<Database> OpenSqliteDatabase(const QString& path, const OpenOptions& options) {
     // An absolute path never reads as a "file:" URI, which this SQLite build would otherwise
     // accept.
     const QByteArray name = QFileInfo(path).absoluteFilePath().toUtf8();
@@ -1597,9 +1350,9 @@ std::shared_ptr<Database> OpenSqliteDatabase(const QString& path) {
         throw Error(errCannotOpenFile,
                     QStringLiteral("'%1' 파일을 열 수 없습니다. (%2)").arg(path, message));
     }
-    auto conn = std::make_shared<Connection>(db, path);
+    auto conn = std::make_shared<Connection>(db, path, options);
     sqlite3_extended_result_codes(db, 1);
-    sqlite3_busy_timeout(db, testing::SqliteBusyTimeout());
+    sqlite3_busy_timeout(db, static_cast<int>(options.engine.busyTimeout.count()));
 
     // The header was checked before; reading the schema proves the rest of the file (a truncated
     // or damaged file fails here) and that no other process holds it locked.
