@@ -32,6 +32,9 @@ struct OpenOptions {
     void KeepBusyWhile(const std::function<void()>& work) const;
 };
 
+// Fails with errItemNotFound unless 0 <= position < count.
+void CheckFieldPosition(int16_t position, int16_t count);
+
 // SQLite's C API.
 std::shared_ptr<Database> OpenSqliteDatabase(const QString& path, const OpenOptions& options);
 

@@ -14,13 +14,25 @@
 
 namespace dao {
 
+Error::Error(int32_t number, ErrorKind kind, ErrorContext context, const Error* cause)
+    : number_(number),
+      kind_(kind),
+      context_(std::make_shared<const ErrorContext>(std::move(context))),
+      description_(DescribeEngineError(kind, *context_,
+                                       cause != nullptr ? cause->Description() : QString())) {
+    what_ = std::to_string(number_) + " " + description_.toStdString();
+}
+
 Error::Error(int32_t number, QString description)
-    : number_(number), description_(std::move(description)) {
+    : number_(number),
+      kind_(ErrorKind::Given),
+      context_(std::make_shared<const ErrorContext>()),
+      description_(std::move(description)) {
     what_ = std::to_string(number_) + " " + description_.toStdString();
 }
 
 void ThrowObjectNotSetError() {
-    throw Error(errObjectNotSet, QStringLiteral("개체 변수가 설정되지 않았습니다."));
+    throw Error(errObjectNotSet, ErrorKind::ObjectNotSet);
 }
 
 // ---- Value
@@ -137,25 +149,35 @@ std::shared_ptr<Recordset> Database::OpenRecordset(const QString& source, int32_
     return table.isEmpty() ? OpenQuery(source, type) : OpenTable(table, type);
 }
 
+void Database::CheckRecordsetType(int32_t type) {
+    if (type != dbOpenSnapshot && type != dbOpenDynaset) {
+        throw Error(errInvalidArgument, ErrorKind::InvalidRecordsetType,
+                    {{}, {}, {}, {}, {QString::number(type)}});
+    }
+}
+
 // ---- Fields and Field
+
+void detail::CheckFieldPosition(int16_t position, int16_t count) {
+    if (position < 0 || position >= count) {
+        throw Error(errItemNotFound, ErrorKind::ItemNotFoundAt,
+                    {{}, {}, {}, {}, {QString::number(position)}});
+    }
+}
 
 int16_t Fields::Count() const {
     return rs_->FieldCount();
 }
 
 Field Fields::Item(int16_t position) const {
-    if (position < 0 || position >= rs_->FieldCount()) {
-        throw Error(errItemNotFound,
-                    QStringLiteral("이 컬렉션에서 %1번째 항목을 찾을 수 없습니다.").arg(position));
-    }
+    detail::CheckFieldPosition(position, rs_->FieldCount());
     return Field(rs_, position);
 }
 
 Field Fields::Item(const QString& name) const {
     const int16_t position = rs_->FieldPosition(name);
     if (position < 0) {
-        throw Error(errItemNotFound,
-                    QStringLiteral("이 컬렉션에서 '%1' 항목을 찾을 수 없습니다.").arg(name));
+        throw Error(errItemNotFound, ErrorKind::ItemNotFoundNamed, {{}, {}, name, {}, {}});
     }
     return Field(rs_, position);
 }
@@ -210,6 +232,8 @@ namespace {
 thread_local const EngineOptionsScope* t_innermostScope = nullptr;
 // How often the waiting thread calls back while another thread does the engine's work.
 constexpr auto kBusyCallInterval = std::chrono::milliseconds(10);
+// How much of a file's beginning tells its kind.
+constexpr qint64 kHeaderBytes = 100;
 }  // namespace
 
 EngineOptionsScope::EngineOptionsScope(EngineOptions options)
@@ -256,28 +280,23 @@ void detail::OpenOptions::KeepBusyWhile(const std::function<void()>& work) const
 std::shared_ptr<Database> DBEngine::OpenDatabase(const QString& path, int16_t /*options*/) {
     // Options 0 is the only mode the tool uses: shared, read and write.
     const QFileInfo info(path);
+    const auto fail = [&path](int32_t number, ErrorKind kind) {
+        return Error(number, kind, {path, {}, {}, {}, {}});
+    };
     if (path.isEmpty() || !info.exists()) {
-        throw Error(errFileNotFound, QStringLiteral("'%1' 파일을 찾을 수 없습니다.").arg(path));
+        throw fail(errFileNotFound, ErrorKind::FileNotFound);
     }
     if (info.isDir()) {
-        throw Error(errUnrecognisedFormat,
-                    QStringLiteral("'%1'은(는) 파일이 아니라 폴더입니다. 데이터베이스 파일이 "
-                                   "아닙니다.")
-                        .arg(path));
+        throw fail(errUnrecognisedFormat, ErrorKind::FolderInsteadOfFile);
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        throw Error(
-            errCannotOpenFile,
-            QStringLiteral("'%1' 파일을 열 수 없습니다. 읽기 권한을 확인하세요.").arg(path));
+        throw fail(errCannotOpenFile, ErrorKind::FileNotReadable);
     }
-    const QByteArray head = file.read(100);
+    const QByteArray head = file.read(kHeaderBytes);
     file.close();
     if (head.isEmpty()) {
-        throw Error(errUnrecognisedFormat,
-                    QStringLiteral("'%1' 파일이 비어 있습니다(0바이트). 데이터베이스 파일이 "
-                                   "아닙니다.")
-                        .arg(path));
+        throw fail(errUnrecognisedFormat, ErrorKind::EmptyFile);
     }
 
     const EngineOptions* scoped = EngineOptionsScope::Current();
@@ -293,24 +312,22 @@ std::shared_ptr<Database> DBEngine::OpenDatabase(const QString& path, int16_t /*
         case detail::FileKind::Unknown:
             break;
     }
-    throw Error(errUnrecognisedFormat,
-                QStringLiteral("'%1'은(는) 인식할 수 없는 데이터베이스 형식입니다.").arg(path));
+    throw fail(errUnrecognisedFormat, ErrorKind::UnknownFormat);
 }
 
 namespace detail {
 
 FileKind DetectFileKind(const QByteArray& head) {
     static const QByteArray sqliteMagic("SQLite format 3\0", 16);
+    // A Jet or ACE file names its format after a 4-byte version field.
+    constexpr qsizetype kJetTagOffset = 4;
+    static const QByteArray jetTag("Standard Jet DB");
+    static const QByteArray aceTag("Standard ACE DB");
     if (head.startsWith(sqliteMagic)) {
         return FileKind::Sqlite;
     }
-    if (head.size() >= 19) {
-        const QByteArray tag = head.mid(4, 15);
-        if (tag == "Standard Jet DB" || tag == "Standard ACE DB") {
-            return FileKind::Jet;
-        }
-    }
-    return FileKind::Unknown;
+    const QByteArray tag = head.mid(kJetTagOffset, jetTag.size());
+    return tag == jetTag || tag == aceTag ? FileKind::Jet : FileKind::Unknown;
 }
 
 }  // namespace detail

@@ -13,59 +13,9 @@
 #include <string>
 
 #include "data/EngineOptions.h"
+#include "data/Error.h"
 
 namespace dao {
-
-// Error numbers. The callers test 91, 3011 and 3261; the rest are reported to the user as they
-// come. They follow the classic engine's numbering so that a user or a support desk recognises
-// them.
-enum ErrorNumber : int32_t {
-    errObjectNotSet = 91,           // operation on an empty handle
-    errInvalidArgument = 3001,      // an argument the engine cannot use
-    errDatabaseLocked = 3006,       // the database is locked by another process
-    errObjectNotFound = 3011,       // the query names a table that does not exist
-    errNoCurrentRecord = 3021,      // no current row
-    errUpdateWithoutAddNew = 3020,  // field write or Update with no row pending
-    errDuplicateKey = 3022,         // a save or change would duplicate a key
-    errFileNotFound = 3024,         // the database file is not there
-    errDiskFull = 3026,             // no space left to save
-    errReadOnly = 3027,             // the object or the database cannot be written
-    errCannotOpenFile = 3051,       // the file cannot be opened for reading and writing
-    errTooFewParameters = 3061,     // the statement names a column that does not exist
-    errSyntax = 3075,               // the statement cannot be parsed
-    errInstallableIsam = 3170,      // no driver installed for this kind of file
-    errRecordLocked = 3260,         // a row or table is locked by another process
-    errTableLocked = 3261,          // a table is exclusively locked by another process
-    errItemNotFound = 3265,         // no field of that name or position
-    errRequired = 3314,             // a column that needs a value got null
-    errValidationRule = 3317,       // a value the column's rule refuses
-    errDataTypeConversion = 3421,   // a value the column's type refuses
-    errUnrecognisedFormat = 3343,   // the file is not a database the engine knows
-    errObjectInvalid = 3420,        // the database or recordset has been closed
-    errDriverFailure = 3146,        // any other failure reported by the driver
-};
-
-class Error : public std::exception {
-public:
-    Error(int32_t number, QString description);
-    int32_t Number() const { return number_; }
-    const QString& Description() const { return description_; }
-    const char* what() const noexcept override { return what_.c_str(); }
-
-    // How many rows that earlier saves had stored were taken back with this failure, as when a
-    // batch of saved rows cannot be committed; 0 for most errors.
-    int64_t RowsLost() const { return rowsLost_; }
-    Error& WithRowsLost(int64_t rows) {
-        rowsLost_ = rows;
-        return *this;
-    }
-
-private:
-    int32_t number_;
-    QString description_;
-    std::string what_;
-    int64_t rowsLost_ = 0;
-};
 
 // A field value: null, an integer, a real, a text (UTF-8) or a blob. Dates, booleans and
 // decimals are stored the way the file stores them.
@@ -156,6 +106,8 @@ public:
     void Close() override = 0;
 
 protected:
+    // Fails with errInvalidArgument for a type other than dbOpenSnapshot and dbOpenDynaset.
+    static void CheckRecordsetType(int32_t type);
     // Opens a query other than one whole table.
     virtual std::shared_ptr<Recordset> OpenQuery(const QString& source, int32_t type) = 0;
 };

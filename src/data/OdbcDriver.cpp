@@ -421,9 +421,11 @@ QString ConnectionValue(const QString& value) {
 }
 
 Error ObjectClosedError() {
-    return Error(errObjectInvalid,
-                 QStringLiteral("개체가 닫혔거나 더 이상 유효하지 않습니다. 데이터베이스나 레코드 "
-                                "집합을 다시 여세요."));
+    return Error(errObjectInvalid, ErrorKind::ObjectClosed);
+}
+
+Error NothingPendingError() {
+    return Error(errUpdateWithoutAddNew, ErrorKind::NothingPending);
 }
 
 class OdbcRecordset;
@@ -517,13 +519,8 @@ public:
         const Diagnostic failure = Diagnose(db_);
         db_.rollback();
         const Error cause = detail::odbc::ToError(failure, Operation::Commit, {}, path_);
-        QString text = QStringLiteral(
-            "변경 내용을 데이터베이스에 확정(commit)하지 못해 "
-            "취소되었습니다.");
-        if (rows > 0) {
-            text += QStringLiteral(" 앞서 저장한 %1개 행도 저장되지 않았습니다.").arg(rows);
-        }
-        throw Error(cause.Number(), text + QLatin1Char(' ') + cause.Description());
+        throw Error(cause.Number(), ErrorKind::CommitFailed,
+                    {QDir::toNativeSeparators(path_), {}, {}, {}, {QString::number(rows)}}, &cause);
     }
 
     void Rollback() {
@@ -771,9 +768,7 @@ public:
         EnsureOpen();
         EnsureUpdatable();
         if (!pending_) {
-            throw Error(errUpdateWithoutAddNew,
-                        QStringLiteral("AddNew 없이 Update를 호출했습니다. 저장할 새 레코드가 "
-                                       "없습니다."));
+            throw NothingPendingError();
         }
         QStringList columns;
         QVariantList values;
@@ -805,9 +800,7 @@ public:
     void CancelUpdate(int32_t /*type*/) override {
         EnsureOpen();
         if (!pending_) {
-            throw Error(errUpdateWithoutAddNew,
-                        QStringLiteral("AddNew 없이 CancelUpdate를 호출했습니다. 취소할 새 "
-                                       "레코드가 없습니다."));
+            throw NothingPendingError();
         }
         pending_ = false;
         pendingValues_.clear();
@@ -850,10 +843,7 @@ public:
         EnsureUpdatable();
         CheckPosition(position);
         if (!pending_) {
-            throw Error(errUpdateWithoutAddNew,
-                        QStringLiteral("AddNew로 새 레코드를 시작하지 않아 '%1' 필드에 값을 쓸 수 "
-                                       "없습니다.")
-                            .arg(names_[position]));
+            throw NothingPendingError();
         }
         pendingValues_[static_cast<size_t>(position)] = v;
     }
@@ -880,9 +870,7 @@ public:
     }
 
 private:
-    static Error NoCurrentRecord() {
-        return Error(errNoCurrentRecord, QStringLiteral("현재 레코드가 없습니다."));
-    }
+    static Error NoCurrentRecord() { return Error(errNoCurrentRecord, ErrorKind::NoCurrentRecord); }
 
     void EnsureOpen() const {
         if (closed_ || !conn_ || !conn_->IsOpen()) {
@@ -892,23 +880,15 @@ private:
 
     void EnsureUpdatable() const {
         if (!updatable_) {
-            throw Error(errReadOnly, QStringLiteral("스냅샷 레코드 집합은 읽기 전용이라 레코드를 "
-                                                    "추가하거나 고칠 수 없습니다."));
+            throw Error(errReadOnly, ErrorKind::SnapshotReadOnly);
         }
         if (table_.isEmpty()) {
-            throw Error(errReadOnly,
-                        QStringLiteral("이 레코드 집합(%1)은 한 테이블의 모든 열이 아니라서 "
-                                       "레코드를 추가할 수 없습니다.")
-                            .arg(source_));
+            throw Error(errReadOnly, ErrorKind::QueryReadOnly, {{}, {}, {}, {}, {source_}});
         }
     }
 
     void CheckPosition(int16_t position) const {
-        if (position < 0 || position >= names_.size()) {
-            throw Error(
-                errItemNotFound,
-                QStringLiteral("이 컬렉션에서 %1번째 항목을 찾을 수 없습니다.").arg(position));
-        }
+        detail::CheckFieldPosition(position, static_cast<int16_t>(names_.size()));
     }
 
     void Release() {
@@ -935,9 +915,7 @@ private:
             throw detail::odbc::ToError(failure, operation, table_, conn_->Path());
         }
         if (!cursor->isSelect()) {
-            throw Error(
-                errInvalidArgument,
-                QStringLiteral("'%1'은(는) 레코드를 돌려주는 쿼리가 아닙니다.").arg(source_));
+            throw Error(errInvalidArgument, ErrorKind::NotASelect, {{}, {}, {}, {}, {source_}});
         }
         cursor_ = std::move(cursor);
         cursorRows_ = 0;
@@ -1279,12 +1257,7 @@ private:
 
     void PrepareToOpen(int32_t type) {
         EnsureOpen();
-        if (type != dbOpenSnapshot && type != dbOpenDynaset) {
-            throw Error(errInvalidArgument,
-                        QStringLiteral("레코드 집합 형식 %1은(는) 쓸 수 없습니다. 스냅샷(4)이나 "
-                                       "다이너셋(2)만 됩니다.")
-                            .arg(type));
-        }
+        CheckRecordsetType(type);
         conn_->Commit();
     }
 
@@ -1298,20 +1271,10 @@ QString NextConnectionName() {
     return QStringLiteral("dao-odbc-%1").arg(++g_connectionCounter);
 }
 
-QString MissingPluginText(const QString& path) {
-    QString text = QStringLiteral(
-                       "'%1' 파일을 열려면 Qt의 ODBC 데이터베이스 플러그인(QODBC)이 필요한데 "
-                       "찾을 수 없거나 불러올 수 없습니다. ")
-                       .arg(QDir::toNativeSeparators(path));
-#ifdef _WIN32
-    text += QStringLiteral(
-        "프로그램 폴더 아래 sqldrivers 폴더에 qsqlodbc.dll이 있는지 확인하고, 없으면 프로그램을 "
-        "다시 설치하세요(windeployqt가 함께 배포합니다).");
-#else
-    text += QStringLiteral(
-        "Qt ODBC 플러그인(Debian/Ubuntu의 libqt6sql6-odbc 패키지)과 unixODBC를 설치하세요.");
-#endif
-    return text;
+// An error about the file being opened, which the message names in the platform's way.
+Error OpenError(int32_t number, ErrorKind kind, const QString& path,
+                const QString& driverText = {}) {
+    return Error(number, kind, {QDir::toNativeSeparators(path), {}, {}, driverText, {}});
 }
 
 struct ConnectResult {
@@ -1360,7 +1323,7 @@ std::shared_ptr<Database> OpenAccess(const QString& path, const QString& nativeP
                                        .arg(driver, ConnectionValue(nativePath));
         ConnectResult result = Connect(connection, path, OdbcTarget::Access);
         if (result.pluginFailed) {
-            throw Error(errInstallableIsam, MissingPluginText(path));
+            throw OpenError(errInstallableIsam, ErrorKind::MissingOdbcPlugin, path);
         }
         if (result.connection) {
             return std::make_shared<OdbcDatabase>(std::move(result.connection));
@@ -1369,7 +1332,7 @@ std::shared_ptr<Database> OpenAccess(const QString& path, const QString& nativeP
             throw detail::odbc::ToError(result.failure, Operation::Open, {}, path);
         }
     }
-    throw Error(errInstallableIsam, detail::odbc::MissingAccessDriverText(path));
+    throw OpenError(errInstallableIsam, ErrorKind::MissingAccessDriver, path);
 }
 
 std::shared_ptr<Database> OpenSqlite(const QString& path, const detail::OpenOptions& options) {
@@ -1390,7 +1353,7 @@ std::shared_ptr<Database> OpenSqlite(const QString& path, const detail::OpenOpti
                 .arg(driver, uri, QString::number(options.engine.busyTimeout.count()));
         result = Connect(connection, path, OdbcTarget::Sqlite, options.engine.accessStyleExecute);
         if (result.pluginFailed) {
-            throw Error(errInstallableIsam, MissingPluginText(path));
+            throw OpenError(errInstallableIsam, ErrorKind::MissingOdbcPlugin, path);
         }
         if (result.connection || detail::odbc::Classify(result.failure) != Failure::MissingDriver) {
             break;
@@ -1399,12 +1362,8 @@ std::shared_ptr<Database> OpenSqlite(const QString& path, const detail::OpenOpti
     if (!result.connection) {
         if (result.failure.message.isEmpty() ||
             detail::odbc::Classify(result.failure) == Failure::MissingDriver) {
-            throw Error(errInstallableIsam,
-                        QStringLiteral("SQLite ODBC 드라이버(SQLite3)가 설치되어 있지 않아 '%1' "
-                                       "파일을 ODBC로 열 수 없습니다. SQLite ODBC 드라이버"
-                                       "(Debian/Ubuntu의 libsqliteodbc 패키지)를 설치하세요. %2")
-                            .arg(QDir::toNativeSeparators(path), result.failure.message)
-                            .trimmed());
+            throw OpenError(errInstallableIsam, ErrorKind::MissingSqliteOdbcDriver, path,
+                            result.failure.message);
         }
         throw detail::odbc::ToError(result.failure, Operation::Open, {}, path);
     }
@@ -1583,153 +1542,77 @@ bool IsRowFailure(Failure failure) {
     }
 }
 
-Error ToError(const Diagnostic& d, Operation operation, const QString& table, const QString& file) {
-    const Failure failure = Classify(d);
-    // What the driver's message names: a table, a column ("t.c"), or nothing.
-    const QString named = NameInMessage(d.message);
-    const QString theFile =
-        file.isEmpty() ? QString() : QStringLiteral("'%1' ").arg(QDir::toNativeSeparators(file));
-    const QString theTable = table.isEmpty() ? QString() : QStringLiteral("'%1' ").arg(table);
-    const QString inTable =
-        table.isEmpty() ? QString() : QStringLiteral("'%1' 테이블의 ").arg(table);
-    const QString detail =
-        d.message.isEmpty() ? QString() : QStringLiteral(" (드라이버: %1)").arg(d.message);
+namespace {
+
+// The engine's number and situation for a failure of an operation.
+std::pair<int32_t, ErrorKind> NumberAndKind(Failure failure, Operation operation) {
     switch (failure) {
         case Failure::MissingDriver:
-            return Error(errInstallableIsam,
-                         QStringLiteral("%1파일을 여는 ODBC 드라이버를 찾을 수 없거나 불러올 수 "
-                                        "없습니다.")
-                                 .arg(theFile) +
-                             detail);
+            return {errInstallableIsam, ErrorKind::MissingOdbcDriver};
         case Failure::CannotOpen:
-            return Error(errCannotOpenFile,
-                         QStringLiteral("%1데이터베이스 파일을 열 수 없습니다. 파일이 있는지, 읽고 "
-                                        "쓸 권한이 있는지 확인하세요.")
-                                 .arg(theFile) +
-                             detail);
+            return {errCannotOpenFile, ErrorKind::CannotOpen};
         case Failure::NotADatabase:
-            return Error(errUnrecognisedFormat,
-                         QStringLiteral("%1파일은 인식할 수 없는 데이터베이스 형식이거나 손상된 "
-                                        "파일입니다.")
-                                 .arg(theFile) +
-                             detail);
-        case Failure::MissingTable: {
-            const QString name = named.isEmpty() ? table : named;
-            return Error(errObjectNotFound,
-                         (name.isEmpty() ? QStringLiteral("문에 쓰인 테이블이나 쿼리를 찾을 수 "
-                                                          "없습니다.")
-                                         : QStringLiteral("'%1' 테이블이나 쿼리를 찾을 수 "
-                                                          "없습니다.")
-                                               .arg(name)) +
-                             QStringLiteral(" 이름이 올바른지 확인하세요.") + detail);
-        }
+            return {errUnrecognisedFormat, operation == Operation::Open ? ErrorKind::DamagedFile
+                                                                        : ErrorKind::DamagedInUse};
+        case Failure::MissingTable:
+            return {errObjectNotFound, ErrorKind::TableNotFound};
         case Failure::MissingColumn:
-            // Jet names no column here: its "too few parameters" means an unknown name.
-            return Error(
-                errTooFewParameters,
-                (named.isEmpty() ? QStringLiteral("매개 변수가 너무 적습니다. 문에 쓰인 열(필드) "
-                                                  "이름 가운데 %1테이블에 없는 것이 있습니다.")
-                                       .arg(theTable)
-                                 : QStringLiteral("%1'%2' 열(필드)을 찾을 수 없습니다. 열 이름이 "
-                                                  "올바른지 확인하세요.")
-                                       .arg(inTable, named)) +
-                    detail);
+            return {errTooFewParameters, ErrorKind::ColumnNotFound};
         case Failure::Syntax:
-            return Error(errSyntax, QStringLiteral("SQL 문에 구문 오류가 있습니다.") + detail);
+            return {errSyntax, ErrorKind::Syntax};
         case Failure::Locked:
             if (operation == Operation::Open) {
-                return Error(errDatabaseLocked,
-                             QStringLiteral("다른 프로그램(예: Dorvik 또는 SolvanePlus)이나 다른 "
-                                            "사용자가 %1파일을 단독으로 "
-                                            "쓰고 있어 열 수 없습니다. 그 프로그램을 닫고 다시 "
-                                            "시도하세요.")
-                                     .arg(theFile) +
-                                 detail);
+                return {errDatabaseLocked, ErrorKind::FileLocked};
             }
             if (operation == Operation::OpenRecordset || operation == Operation::Read) {
-                return Error(errTableLocked,
-                             QStringLiteral("다른 프로그램이나 다른 사용자가 %1파일의 %2테이블을 "
-                                            "단독으로 잠그고 있습니다. 그 프로그램을 닫고 다시 "
-                                            "시도하세요.")
-                                     .arg(theFile, theTable) +
-                                 detail);
+                return {errTableLocked, ErrorKind::TableLocked};
             }
-            return Error(errRecordLocked,
-                         QStringLiteral("다른 프로그램이나 다른 사용자가 %1파일을 잠그고 있어 "
-                                        "%2테이블을 고칠 수 없습니다. 그 프로그램을 닫고 다시 "
-                                        "시도하세요.")
-                                 .arg(theFile, theTable) +
-                             detail);
+            return {errRecordLocked, ErrorKind::FileLocked};
         case Failure::Duplicate:
-            return Error(
-                errDuplicateKey,
-                QStringLiteral("%1인덱스나 기본 키%2에 같은 값이 이미 있어 변경 내용을 "
-                               "저장하지 못했습니다.")
-                        .arg(inTable,
-                             named.isEmpty() ? QString() : QStringLiteral("(%1)").arg(named)) +
-                    detail);
+            return {errDuplicateKey, ErrorKind::DuplicateKey};
         case Failure::Required:
-            return Error(
-                errRequired,
-                QStringLiteral("%1%2필드에는 값이 있어야 합니다. Null을 넣을 수 없습니다.")
-                        .arg(inTable,
-                             named.isEmpty() ? QString() : QStringLiteral("'%1' ").arg(named)) +
-                    detail);
+            return {errRequired, ErrorKind::Required};
         case Failure::Validation:
-            return Error(errValidationRule,
-                         QStringLiteral("값이 %1유효성 검사 규칙(CHECK 제약 조건)에 맞지 "
-                                        "않습니다.")
-                                 .arg(inTable) +
-                             detail);
+            return {errValidationRule, ErrorKind::ValidationRule};
         case Failure::Integrity:
-            return Error(errDuplicateKey,
-                         QStringLiteral("%1무결성 규칙(중복된 키, 테이블 사이의 관계 등)에 어긋나 "
-                                        "변경 내용을 저장하지 못했습니다.")
-                                 .arg(inTable) +
-                             detail);
+            return {errDuplicateKey, ErrorKind::Integrity};
         case Failure::ColumnType:
         case Failure::Conversion:
-            return Error(
-                errDataTypeConversion,
-                QStringLiteral("%1열의 데이터 형식에 맞지 않는 값입니다.").arg(inTable) + detail);
+            return {errDataTypeConversion, ErrorKind::TypeMismatch};
         case Failure::DiskFull:
-            return Error(
-                errDiskFull,
-                QStringLiteral("디스크 공간이 부족하여 %1파일에 저장할 수 없습니다.").arg(theFile) +
-                    detail);
+            return {errDiskFull, ErrorKind::DiskFull};
         case Failure::Other:
             break;
     }
-    return Error(errDriverFailure,
-                 QStringLiteral("ODBC 드라이버에서 오류가 발생했습니다: %1")
-                     .arg(d.message.isEmpty() ? QStringLiteral("(설명 없음)") : d.message));
+    return {errDriverFailure, ErrorKind::DriverFailure};
 }
 
-QString MissingAccessDriverText(const QString& path) {
-    QString text = QStringLiteral("'%1'은(는) Access(Jet) 데이터베이스 파일입니다. ")
-                       .arg(QDir::toNativeSeparators(path));
-#if defined(_WIN32)
-    if constexpr (sizeof(void*) == 8) {
-        text += QStringLiteral(
-            "이 프로그램은 64비트용이라 64비트 Microsoft Access ODBC 드라이버가 필요한데, 이 "
-            "컴퓨터에는 설치되어 있지 않습니다. Microsoft 다운로드 센터에서 'Microsoft Access "
-            "Database Engine 재배포 가능 패키지'의 64비트판을 설치하세요. 또는 이 프로그램의 "
-            "32비트판을 쓰면 Windows에 기본으로 들어 있는 Jet 4.0 드라이버(Microsoft Access "
-            "Driver (*.mdb))로 열 수 있습니다.");
-    } else {
-        text += QStringLiteral(
-            "이 컴퓨터에서 32비트 Microsoft Access ODBC 드라이버(Microsoft Access Driver "
-            "(*.mdb))를 찾을 수 없습니다. Windows에 기본으로 들어 있는 Jet 4.0 드라이버가 빠져 "
-            "있다면 Microsoft 다운로드 센터에서 'Microsoft Access Database Engine 재배포 가능 "
-            "패키지'의 32비트판을 설치하세요.");
+}  // namespace
+
+Error ToError(const Diagnostic& d, Operation operation, const QString& table, const QString& file) {
+    const auto [number, kind] = NumberAndKind(Classify(d), operation);
+    ErrorContext c{
+        file.isEmpty() ? QString() : QDir::toNativeSeparators(file), table, {}, d.message, {}};
+    // What the driver's message names: a table, a column ("t.c"), a rule, or nothing.
+    const QString named = NameInMessage(d.message);
+    if (!named.isEmpty()) {
+        switch (kind) {
+            case ErrorKind::TableNotFound:
+                c.table = named;
+                break;
+            case ErrorKind::ColumnNotFound:
+            case ErrorKind::DuplicateKey:
+            case ErrorKind::Required:
+                c.column = named;
+                break;
+            case ErrorKind::ValidationRule:
+                c.details << named;
+                break;
+            default:
+                break;
+        }
     }
-#else
-    text += QStringLiteral(
-        "이 운영체제에서는 Access 파일을 여는 Microsoft Access ODBC 드라이버를 쓸 수 없습니다. "
-        "이 프로그램을 Windows에서 실행하거나, 파일을 다른 형식(SQLite 등)으로 변환해서 "
-        "쓰세요.");
-#endif
-    return text;
+    return Error(number, kind, std::move(c));
 }
 
 }  // namespace detail::odbc
@@ -1739,23 +1622,17 @@ namespace detail {
 std::shared_ptr<Database> OpenOdbcDatabase(const QString& path, OdbcTarget target,
                                            const OpenOptions& options) {
     if (!QSqlDatabase::isDriverAvailable(kOdbcPlugin)) {
-        throw Error(errInstallableIsam, MissingPluginText(path));
+        throw OpenError(errInstallableIsam, ErrorKind::MissingOdbcPlugin, path);
     }
     const QString nativePath = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
     // The drivers would open a read-only file for reading only, without a word, and the first
     // write would fail; the engine promises a database open for reading and writing.
     if (!QFileInfo(path).isWritable()) {
-        throw Error(errCannotOpenFile,
-                    QStringLiteral("'%1' 파일에 쓸 수 없습니다. 읽기 전용 파일이거나 쓰기 권한이 "
-                                   "없습니다. 파일의 속성과 권한을 확인하세요.")
-                        .arg(nativePath));
+        throw OpenError(errCannotOpenFile, ErrorKind::FileNotWritable, path);
     }
     // QODBC reads a connection string that mentions ".dsn" anywhere as a file DSN.
     if (nativePath.contains(QLatin1String(".dsn"), Qt::CaseInsensitive)) {
-        throw Error(errCannotOpenFile,
-                    QStringLiteral("'%1' 파일은 경로에 '.dsn'이 들어 있어 ODBC로 열 수 없습니다. "
-                                   "파일이나 폴더의 이름을 바꾸세요.")
-                        .arg(nativePath));
+        throw OpenError(errCannotOpenFile, ErrorKind::DsnInPath, path);
     }
     if (target == OdbcTarget::Access) {
         return OpenAccess(path, nativePath);

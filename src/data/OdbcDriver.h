@@ -52,8 +52,4 @@ enum class Operation { Open, Execute, OpenRecordset, Read, Update, Commit };
 Error ToError(const Diagnostic& diagnostic, Operation operation, const QString& table = {},
               const QString& file = {});
 
-// The description for a Jet or ACE file when no Access ODBC driver is installed: what is missing
-// and how to get it on this platform.
-QString MissingAccessDriverText(const QString& path);
-
 }  // namespace dao::detail::odbc

@@ -103,109 +103,97 @@ QString After(const QString& message, const QString& marker) {
     return at < 0 ? message : message.mid(at + marker.size()).trimmed();
 }
 
-QString LockedText(const QString& file) {
-    return QStringLiteral(
-               "'%1' 파일이 잠겨 있습니다. 다른 프로그램(예: Dorvik 또는 SolvanePlus)이 이 "
-               "파일을 사용하고 있습니다. 그 프로그램을 닫은 뒤 다시 시도하세요.")
-        .arg(file);
-}
-
-// An error for SQLite's code and message. The file and the table name the objects a user can look
-// for; the rest of SQLite's English message is kept only where it points at the cause.
-Error MakeError(int code, const QString& message, const QString& file, const QString& table = {}) {
-    const int32_t number = sqlite::ErrorNumber(code, message);
-    QString text;
+// What SQLite's message names, for the error's context: the table, the column, the rule.
+void ReadNames(int32_t number, const QString& message, ErrorContext& c) {
+    static const QRegularExpression typeMessage(
+        QStringLiteral("^cannot store (\\S+) value in (\\S+) column (.+)$"));
     switch (number) {
         case errObjectNotFound:
-            text = QStringLiteral("'%1' 테이블을 찾을 수 없습니다.").arg(After(message, ":"));
+            c.table = After(message, QStringLiteral(":"));
             break;
         case errTooFewParameters:
             if (message.startsWith(QLatin1String("table "))) {
                 const QString rest = message.mid(6);
-                const qsizetype at = rest.indexOf(QLatin1String(" has no column named "));
-                text = QStringLiteral("'%1' 테이블에 '%2' 열이 없습니다.")
-                           .arg(rest.left(at), After(rest, QStringLiteral(" named ")));
+                c.table = rest.left(rest.indexOf(QLatin1String(" has no column named ")));
+                c.column = After(rest, QStringLiteral(" named "));
             } else {
-                text = QStringLiteral("'%1' 열을 찾을 수 없습니다.").arg(After(message, ":"));
+                c.column = After(message, QStringLiteral(":"));
             }
             break;
-        case errSyntax:
-            text = QStringLiteral("SQL 문의 구문이 잘못되었습니다. (%1)").arg(message);
-            break;
         case errDuplicateKey:
-            text = table.isEmpty()
-                       ? QStringLiteral("같은 키 값(%1)이 이미 있어 행을 저장할 수 없습니다.")
-                             .arg(After(message, "failed:"))
-                       : QStringLiteral(
-                             "'%1' 테이블에 같은 키 값(%2)이 이미 있어 행을 저장할 수 "
-                             "없습니다.")
-                             .arg(table, After(message, "failed:"));
-            break;
         case errRequired:
-            text =
-                QStringLiteral("'%1' 열에는 값이 있어야 합니다. 빈 값(Null)은 저장할 수 없습니다.")
-                    .arg(After(message, "failed:"));
+            c.column = After(message, QStringLiteral("failed:"));
             break;
         case errValidationRule:
-            text = table.isEmpty()
-                       ? QStringLiteral("값이 유효성 검사 규칙(%1)에 맞지 않아 저장할 수 없습니다.")
-                             .arg(After(message, "failed:"))
-                       : QStringLiteral(
-                             "값이 '%1' 테이블의 유효성 검사 규칙(%2)에 맞지 않아 "
-                             "저장할 수 없습니다.")
-                             .arg(table, After(message, "failed:"));
+            c.details << After(message, QStringLiteral("failed:"));
             break;
-        case errDataTypeConversion: {
-            static const QRegularExpression typeMessage(
-                QStringLiteral("^cannot store (\\S+) value in (\\S+) column (.+)$"));
-            const QRegularExpressionMatch m = typeMessage.match(message);
-            text = m.hasMatch()
-                       ? QStringLiteral("'%1' 열은 %2 형식이라 %3 값을 저장할 수 없습니다.")
-                             .arg(m.captured(3), m.captured(2), m.captured(1))
-                       : QStringLiteral("값이 열의 데이터 형식에 맞지 않습니다. (%1)").arg(message);
-            break;
-        }
-        case errRecordLocked:
-            text = LockedText(file);
-            break;
-        case errReadOnly:
-            text = QStringLiteral(
-                       "'%1' 파일에 쓸 수 없습니다. 읽기 전용 파일이거나 쓰기 권한이 "
-                       "없습니다.")
-                       .arg(file);
-            break;
-        case errDiskFull:
-            text = QStringLiteral("디스크 공간이 부족해 '%1' 파일에 쓸 수 없습니다.").arg(file);
-            break;
-        case errUnrecognisedFormat:
-            text = QStringLiteral("'%1' 파일이 손상되었습니다. (%2)").arg(file, message);
+        case errDataTypeConversion:
+            if (const QRegularExpressionMatch m = typeMessage.match(message); m.hasMatch()) {
+                c.column = m.captured(3);
+                c.details << m.captured(2) << m.captured(1);
+            }
             break;
         default:
-            text = QStringLiteral("'%1' 파일에서 작업을 하지 못했습니다. (%2)").arg(file, message);
             break;
     }
-    return Error(number, text);
 }
 
-Error TableLockedError(const QString& table) {
-    return Error(errTableLocked,
-                 QStringLiteral("'%1' 테이블이 잠겨 있어 열 수 없습니다. 다른 프로그램(예: Dorvik "
-                                "또는 SolvanePlus)이 사용하고 있습니다. 그 프로그램을 닫은 뒤 다시 "
-                                "시도하세요.")
-                     .arg(table));
+ErrorKind KindOf(int32_t number, const ErrorContext& c) {
+    switch (number) {
+        case errObjectNotFound:
+            return ErrorKind::TableNotFound;
+        case errTooFewParameters:
+            return ErrorKind::ColumnNotFound;
+        case errSyntax:
+            return ErrorKind::Syntax;
+        case errDuplicateKey:
+            return ErrorKind::DuplicateKey;
+        case errRequired:
+            return ErrorKind::Required;
+        case errValidationRule:
+            return ErrorKind::ValidationRule;
+        case errDataTypeConversion:
+            return c.column.isEmpty() ? ErrorKind::TypeMismatch : ErrorKind::ColumnTypeRefuses;
+        case errRecordLocked:
+            return ErrorKind::FileLocked;
+        case errReadOnly:
+            return ErrorKind::FileNotWritable;
+        case errDiskFull:
+            return ErrorKind::DiskFull;
+        case errUnrecognisedFormat:
+            return ErrorKind::DamagedInUse;
+        default:
+            return ErrorKind::DriverFailure;
+    }
+}
+
+// An error for SQLite's code and message. The file and the table name the objects a user can look
+// for; SQLite's English message is shown only where it points at the cause.
+Error MakeError(int code, const QString& message, const QString& file, const QString& table = {}) {
+    const int32_t number = sqlite::ErrorNumber(code, message);
+    ErrorContext c{file, table, {}, message, {}};
+    ReadNames(number, message, c);
+    const ErrorKind kind = KindOf(number, c);
+    if (kind == ErrorKind::DuplicateKey || kind == ErrorKind::ValidationRule) {
+        c.table = table;  // the statement's own table, not one the message names
+    }
+    return Error(number, kind, std::move(c));
+}
+
+Error TableLockedError(const QString& file, const QString& table) {
+    return Error(errTableLocked, ErrorKind::TableLocked, {file, table, {}, {}, {}});
 }
 
 Error ClosedError() {
-    return Error(errObjectInvalid, QStringLiteral("개체가 닫혔거나 더 이상 유효하지 않습니다."));
+    return Error(errObjectInvalid, ErrorKind::ObjectClosed);
 }
 
 Error NoCurrentRecordError() {
-    return Error(errNoCurrentRecord, QStringLiteral("현재 레코드가 없습니다."));
+    return Error(errNoCurrentRecord, ErrorKind::NoCurrentRecord);
 }
 
 Error NothingPendingError() {
-    return Error(errUpdateWithoutAddNew,
-                 QStringLiteral("추가 중인 행이 없습니다. 먼저 AddNew를 호출하세요."));
+    return Error(errUpdateWithoutAddNew, ErrorKind::NothingPending);
 }
 
 // ---- Statements
@@ -368,9 +356,8 @@ public:
         }
         batchOpen_ = false;
         batchRows_ = 0;
-        throw Error(cause.Number(),
-                    QStringLiteral("'%1' 파일에 저장한 행 %2개를 확정하지 못해 취소했습니다. %3")
-                        .arg(path_, QString::number(rows), cause.Description()))
+        throw Error(cause.Number(), ErrorKind::CommitFailed,
+                    {path_, {}, {}, {}, {QString::number(rows)}}, &cause)
             .WithRowsLost(rows);
     }
 
@@ -437,11 +424,11 @@ Statement Prepare(Connection& conn, const QByteArray& sql, const QString& table 
         throw conn.ErrorNow(rc, table);
     }
     if (stmt.get() == nullptr) {
-        throw Error(errSyntax, QStringLiteral("실행할 SQL 문이 없습니다."));
+        throw Error(errSyntax, ErrorKind::NoStatement);
     }
     if (tail != nullptr && !OnlySeparators(tail)) {
-        throw Error(errSyntax, QStringLiteral("SQL 문은 한 번에 하나만 실행할 수 있습니다. (%1)")
-                                   .arg(QString::fromUtf8(tail).trimmed()));
+        throw Error(errSyntax, ErrorKind::OneStatementOnly,
+                    {{}, {}, {}, {}, {QString::fromUtf8(tail).trimmed()}});
     }
     return stmt;
 }
@@ -822,11 +809,8 @@ public:
         if (lost < 0) {
             throw cause;  // only this row's statement was undone; the row stays pending
         }
-        throw Error(cause.Number(),
-                    cause.Description() +
-                        QStringLiteral(" 이 오류로 트랜잭션 전체가 취소되어, 앞서 저장한 행 %1개도 "
-                                       "저장되지 않았습니다.")
-                            .arg(lost))
+        throw Error(cause.Number(), ErrorKind::BatchRolledBack,
+                    {conn_->path(), table_, {}, {}, {QString::number(lost)}}, &cause)
             .WithRowsLost(lost);
     }
 
@@ -958,33 +942,26 @@ private:
 
     void CheckUpdatable() const {
         if (!dynaset_) {
-            throw Error(
-                errReadOnly,
-                QStringLiteral("읽기 전용 레코드셋(스냅숏)이라 행을 추가하거나 값을 바꿀 수 "
-                               "없습니다."));
+            throw Error(errReadOnly, ErrorKind::SnapshotReadOnly);
         }
     }
 
-    void CheckPosition(int16_t position) const {
-        if (position < 0 || position >= fieldCount_) {
-            throw Error(
-                errItemNotFound,
-                QStringLiteral("이 컬렉션에서 %1번째 항목을 찾을 수 없습니다.").arg(position));
-        }
-    }
+    void CheckPosition(int16_t position) const { CheckFieldPosition(position, fieldCount_); }
 
     // The value stays unwritten and the row pending, as after any refused write.
     Error StrictTypeError(size_t column, const Value& v) const {
-        return Error(
-            errDataTypeConversion,
-            QStringLiteral("'%1.%2' 열은 %3 형식이라 %4 값을 저장할 수 없습니다.")
-                .arg(table_, names_[column], QLatin1String(StrictTypeName(strictTypes_[column])),
-                     QLatin1String(ValueTypeName(v))));
+        return Error(errDataTypeConversion, ErrorKind::ColumnTypeRefuses,
+                     {conn_->path(),
+                      table_,
+                      table_ + QLatin1Char('.') + names_[column],
+                      {},
+                      {QLatin1String(StrictTypeName(strictTypes_[column])),
+                       QLatin1String(ValueTypeName(v))}});
     }
 
     Error OpenError(int rc) const {
         if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED) {
-            return TableLockedError(table_.isEmpty() ? conn_->path() : table_);
+            return TableLockedError(conn_->path(), table_);
         }
         return conn_->ErrorNow(sqlite3_extended_errcode(conn_->db()), table_);
     }
@@ -1288,11 +1265,8 @@ protected:
     std::shared_ptr<Recordset> OpenQuery(const QString& source, int32_t type) override {
         if (type == dbOpenDynaset) {
             conn_->CheckOpen();
-            throw Error(
-                errInvalidArgument,
-                QStringLiteral("갱신할 수 있는 레코드셋은 'SELECT * FROM 테이블' 형식으로만 "
-                               "열 수 있습니다. (%1)")
-                    .arg(source));
+            throw Error(errInvalidArgument, ErrorKind::DynasetNeedsTable,
+                        {{}, {}, {}, {}, {source}});
         }
         return Open(source.toUtf8(), QString(), type);
     }
@@ -1301,12 +1275,7 @@ private:
     // Opens `sql`, which reads `table` whole, or another query when `table` is empty.
     std::shared_ptr<Recordset> Open(const QByteArray& sql, const QString& table, int32_t type) {
         conn_->CheckOpen();
-        if (type != dbOpenSnapshot && type != dbOpenDynaset) {
-            throw Error(errInvalidArgument,
-                        QStringLiteral("레코드셋 형식 %1은(는) 지원하지 않습니다. 스냅숏(4)이나 "
-                                       "다이나셋(2)만 열 수 있습니다.")
-                            .arg(type));
-        }
+        CheckRecordsetType(type);
         conn_->Commit();
         Statement select;
         try {
@@ -1314,14 +1283,13 @@ private:
         } catch (const Error& e) {
             // Preparing reads the schema again when another process has changed it.
             if (e.Number() == errRecordLocked) {
-                throw TableLockedError(table.isEmpty() ? conn_->path() : table);
+                throw TableLockedError(conn_->path(), table);
             }
             throw;
         }
         if (sqlite3_stmt_readonly(select.get()) == 0) {
-            throw Error(errInvalidArgument,
-                        QStringLiteral("레코드셋은 SELECT 문으로만 열 수 있습니다. (%1)")
-                            .arg(QString::fromUtf8(sql)));
+            throw Error(errInvalidArgument, ErrorKind::NotASelect,
+                        {{}, {}, {}, {}, {QString::fromUtf8(sql)}});
         }
         auto rs = std::make_shared<SqliteRecordset>(conn_, type == dbOpenDynaset, table,
                                                     std::move(select));
@@ -1331,6 +1299,66 @@ private:
 
     std::shared_ptr<Connection> conn_;
 };
+
+}  // namespace
+
+namespace {
+
+Error FileError(int32_t number, ErrorKind kind, const QString& path, const QString& message = {}) {
+    return Error(number, kind, {path, {}, {}, message, {}});
+}
+
+// The header was checked before; reading the schema proves the rest of the file (a truncated or
+// damaged file fails here) and that no other process holds it locked.
+void CheckReadable(sqlite3* db, const QString& path) {
+    Statement check;
+    int code =
+        sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_master", -1, check.out(), nullptr);
+    if (code == SQLITE_OK) {
+        code = sqlite3_step(check.get()) == SQLITE_ROW ? SQLITE_OK : sqlite3_extended_errcode(db);
+    }
+    if (code == SQLITE_OK) {
+        return;
+    }
+    switch (code & 0xff) {
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            throw FileError(errDatabaseLocked, ErrorKind::FileLocked, path);
+        case SQLITE_NOTADB:
+        case SQLITE_CORRUPT:
+        case SQLITE_FORMAT:
+            throw FileError(errUnrecognisedFormat, ErrorKind::DamagedFile, path);
+        default:
+            throw FileError(errCannotOpenFile, ErrorKind::CannotOpen, path, ErrorMessage(db));
+    }
+}
+
+void CheckWritable(sqlite3* db, const QString& path) {
+    if (sqlite3_db_readonly(db, "main") == 1) {
+        throw FileError(errCannotOpenFile, ErrorKind::FileNotWritable, path);
+    }
+#ifdef Q_OS_UNIX
+    // Saving writes a journal next to the file: in a folder that cannot be written every save
+    // would fail, perhaps after the other database of a run has been changed.
+    const QString folder = QFileInfo(path).absolutePath();
+    if (::access(QFile::encodeName(folder).constData(), W_OK) != 0) {
+        throw Error(errCannotOpenFile, ErrorKind::FolderNotWritable, {path, {}, {}, {}, {folder}});
+    }
+#endif
+}
+
+// Another process's write lock (Dorvik or SolvanePlus still running) does not stop reading, so it
+// would show only at the first save. Taking the write lock once and giving it back sees it now,
+// before anything is changed.
+void CheckNotLocked(Connection& conn) {
+    if (const int lock = conn.Exec("BEGIN IMMEDIATE"); lock != SQLITE_OK) {
+        if ((lock & 0xff) == SQLITE_BUSY || (lock & 0xff) == SQLITE_LOCKED) {
+            throw FileError(errDatabaseLocked, ErrorKind::FileLocked, conn.path());
+        }
+        throw conn.ErrorNow(lock);
+    }
+    conn.Exec("ROLLBACK");
+}
 
 }  // namespace
 
@@ -1347,72 +1375,14 @@ std::shared_ptr<Database> OpenSqliteDatabase(const QString& path, const OpenOpti
         const QString message =
             db != nullptr ? ErrorMessage(db) : QString::fromUtf8(sqlite3_errstr(rc));
         sqlite3_close(db);
-        throw Error(errCannotOpenFile,
-                    QStringLiteral("'%1' 파일을 열 수 없습니다. (%2)").arg(path, message));
+        throw FileError(errCannotOpenFile, ErrorKind::CannotOpen, path, message);
     }
     auto conn = std::make_shared<Connection>(db, path, options);
     sqlite3_extended_result_codes(db, 1);
     sqlite3_busy_timeout(db, static_cast<int>(options.engine.busyTimeout.count()));
-
-    // The header was checked before; reading the schema proves the rest of the file (a truncated
-    // or damaged file fails here) and that no other process holds it locked.
-    {
-        Statement check;
-        int code =
-            sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_master", -1, check.out(), nullptr);
-        if (code == SQLITE_OK) {
-            code =
-                sqlite3_step(check.get()) == SQLITE_ROW ? SQLITE_OK : sqlite3_extended_errcode(db);
-        }
-        if (code != SQLITE_OK) {
-            const QString message = ErrorMessage(db);
-            switch (code & 0xff) {
-                case SQLITE_BUSY:
-                case SQLITE_LOCKED:
-                    throw Error(errDatabaseLocked, LockedText(path));
-                case SQLITE_NOTADB:
-                case SQLITE_CORRUPT:
-                case SQLITE_FORMAT:
-                    throw Error(
-                        errUnrecognisedFormat,
-                        QStringLiteral("'%1' 파일은 손상되었거나 잘린 데이터베이스 파일이라 "
-                                       "열 수 없습니다.")
-                            .arg(path));
-                default:
-                    throw Error(
-                        errCannotOpenFile,
-                        QStringLiteral("'%1' 파일을 열 수 없습니다. (%2)").arg(path, message));
-            }
-        }
-    }
-    if (sqlite3_db_readonly(db, "main") == 1) {
-        throw Error(errCannotOpenFile,
-                    QStringLiteral("'%1' 파일에 쓸 수 없습니다. 읽기 전용 파일이거나 쓰기 권한이 "
-                                   "없습니다. 파일 속성과 권한을 확인하세요.")
-                        .arg(path));
-    }
-#ifdef Q_OS_UNIX
-    // Saving writes a journal next to the file: in a folder that cannot be written every save
-    // would fail, perhaps after the other database of a run has been changed.
-    const QString folder = QFileInfo(path).absolutePath();
-    if (::access(QFile::encodeName(folder).constData(), W_OK) != 0) {
-        throw Error(
-            errCannotOpenFile,
-            QStringLiteral("'%1' 파일이 있는 폴더(%2)에 쓸 수 없습니다. 읽기 전용 폴더이거나 "
-                           "쓰기 권한이 없습니다. 폴더 속성과 권한을 확인하세요.")
-                .arg(path, folder));
-    }
-#endif
-    // Another process's write lock (Dorvik or SolvanePlus still running) does not stop reading, so
-    // it would show only at the first save. Taking the write lock once and giving it back sees it
-    // now, before anything is changed.
-    if (const int lock = conn->Exec("BEGIN IMMEDIATE"); lock != SQLITE_OK) {
-        if ((lock & 0xff) == SQLITE_BUSY || (lock & 0xff) == SQLITE_LOCKED) {
-            throw Error(errDatabaseLocked, LockedText(path));
-        }
-        throw conn->ErrorNow(lock);
-    }
-    conn->Exec("ROLLBACK");
+    CheckReadable(db, path);
+    CheckWritable(db, path);
+    CheckNotLocked(*conn);
     return std::make_shared<SqliteDatabase>(std::move(conn));
 }
 
