@@ -5,10 +5,16 @@
 // the ODBC code runs on machines without Access. OpenOdbcDatabase (Drivers.h) is its entry point;
 // what is declared here are the pieces worth testing on their own.
 
+#include <QMetaType>
 #include <QString>
+#include <QVariant>
 #include <cstdint>
 
 #include "data/Engine.h"
+
+class QSqlDatabase;
+class QSqlError;
+class QSqlQuery;
 
 namespace dao::detail::odbc {
 
@@ -51,5 +57,20 @@ enum class Operation { Open, Execute, OpenRecordset, Read, Update, Commit };
 // database file; the description names them, and what the driver's message names.
 Error ToError(const Diagnostic& diagnostic, Operation operation, const QString& table = {},
               const QString& file = {});
+
+// What a failed call reports, read right after it: the driver's text and native number from Qt,
+// the SQLSTATE from the handle where Qt keeps it to itself.
+Diagnostic FromQtError(const QSqlError& error);
+Diagnostic Diagnose(const QSqlQuery& query);
+Diagnostic Diagnose(const QSqlDatabase& db);
+
+// Values between the engine and the driver (OdbcValues.cpp).
+Value FromVariant(const QVariant& v);
+QVariant ToVariant(const Value& v, QMetaType columnType);
+// The current row of a query; null columns as invalid QVariants.
+QVariantList RowOf(const QSqlQuery& query, int columns);
+
+Error ObjectClosedError();
+Error NothingPendingError();
 
 }  // namespace dao::detail::odbc
