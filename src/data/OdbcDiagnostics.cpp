@@ -10,6 +10,7 @@
 #include <QSqlResult>
 #include <algorithm>
 #include <initializer_list>
+#include <optional>
 #include <utility>
 
 #include "data/OdbcApi.h"
@@ -92,22 +93,142 @@ bool ContainsAny(const QString& text, std::initializer_list<const char*> markers
                        [&text](const char* m) { return Contains(text, m); });
 }
 
+// Native error numbers: the Jet and ACE driver's own, and SQLite's result codes as the SQLite ODBC
+// driver reports them.
+constexpr long long kJetTableNotFound = -1305;
+constexpr long long kJetTooFewParameters = -3010;
+constexpr long long kJetDuplicateKey = -1605;
+constexpr long long kSqliteBusy = 5;
+constexpr long long kSqliteLocked = 6;
+constexpr long long kSqliteCorrupt = 11;
+constexpr long long kSqliteFull = 13;
+constexpr long long kSqliteCantOpen = 14;
+constexpr long long kSqliteConstraint = 19;
+constexpr long long kSqliteNotADatabase = 26;
+
+// A diagnostic read once for classifying.
+struct Reading {
+    explicit Reading(const Diagnostic& d)
+        : state(d.sqlState.trimmed().toUpper()),
+          message(d.message),
+          sqlite(d.message.contains(QLatin1String("[SQLite]"), Qt::CaseInsensitive)) {
+        native = d.nativeCode.trimmed().toLongLong(&numeric);
+    }
+    bool Native(long long number) const { return numeric && native == number; }
+    bool SqliteNative(long long number) const { return sqlite && Native(number); }
+    bool Says(std::initializer_list<const char*> markers) const {
+        return ContainsAny(message, markers);
+    }
+    bool State(std::initializer_list<const char*> states) const {
+        return std::any_of(states.begin(), states.end(),
+                           [this](const char* s) { return state == QLatin1String(s); });
+    }
+
+    QString state;
+    QString message;
+    bool sqlite;
+    bool numeric = false;
+    long long native = 0;
+};
+
 // Which constraint a class-23 failure broke, from its text; Integrity when the text says nothing
 // known (a translated message, say).
-Failure ConstraintKind(const QString& m, long long native, bool numeric) {
-    if (ContainsAny(m, {"NOT NULL constraint", "cannot contain a Null value", "may not be NULL",
-                        "Null 값을 포함할 수 없"})) {
+Failure ConstraintKind(const Reading& r) {
+    if (r.Says({"NOT NULL constraint", "cannot contain a Null value", "may not be NULL",
+                "Null 값을 포함할 수 없"})) {
         return Failure::Required;
     }
-    if (ContainsAny(m, {"CHECK constraint", "validation rule", "유효성 검사 규칙"})) {
+    if (r.Says({"CHECK constraint", "validation rule", "유효성 검사 규칙"})) {
         return Failure::Validation;
     }
-    if ((numeric && native == -1605) ||
-        ContainsAny(m, {"UNIQUE constraint", "PRIMARY KEY must be unique", "is not unique",
-                        "duplicate values", "duplicate key", "중복"})) {
+    if (r.Native(kJetDuplicateKey) ||
+        r.Says({"UNIQUE constraint", "PRIMARY KEY must be unique", "is not unique",
+                "duplicate values", "duplicate key", "중복"})) {
         return Failure::Duplicate;
     }
     return Failure::Integrity;
+}
+
+// The standard classes: they do not depend on the language of the message.
+std::optional<Failure> ByState(const Reading& r) {
+    if (r.State({"IM002", "IM003"})) {
+        return Failure::MissingDriver;
+    }
+    if (r.State({"42S02"})) {
+        return Failure::MissingTable;
+    }
+    // Jet takes an unknown name for a parameter and reports too few parameters (07002).
+    if (r.State({"42S22", "07001", "07002"})) {
+        return Failure::MissingColumn;
+    }
+    if (r.state.startsWith(QLatin1String("23"))) {
+        return ConstraintKind(r);
+    }
+    if (r.State({"42000", "37000"})) {
+        return Failure::Syntax;
+    }
+    if (r.State({"HYT00", "HYT01", "40001"})) {
+        return Failure::Locked;
+    }
+    if (r.state.startsWith(QLatin1String("22"))) {
+        return Failure::Conversion;
+    }
+    return std::nullopt;
+}
+
+// What a statement or a row ran into, from the text and native numbers, for drivers that report
+// only a general SQLSTATE (the SQLite driver says S1000 or HY000 for everything).
+std::optional<Failure> ByStatementText(const Reading& r) {
+    if (r.Says({"no such table", "cannot find the input table", "could not find output table",
+                "cannot find table"}) ||
+        r.Native(kJetTableNotFound)) {
+        return Failure::MissingTable;
+    }
+    if (r.Says({"no such column", "has no column named", "too few parameters"}) ||
+        r.Native(kJetTooFewParameters)) {
+        return Failure::MissingColumn;
+    }
+    if (r.Says({"syntax error", "incomplete input", "unrecognized token", "구문 오류"})) {
+        return Failure::Syntax;
+    }
+    if (r.Says({"database is locked", "database table is locked", "currently locked",
+                "could not lock", "exclusively locked", "already in use", "is locked", "잠겨",
+                "잠금"}) ||
+        r.SqliteNative(kSqliteBusy) || r.SqliteNative(kSqliteLocked)) {
+        return Failure::Locked;
+    }
+    // SQLite reports a STRICT column's type refusal as a constraint (19); it concerns one row.
+    if (r.Says({"cannot store", "datatype mismatch"})) {
+        return Failure::ColumnType;
+    }
+    if (r.Says({"data type mismatch", "type mismatch"})) {
+        return Failure::Conversion;
+    }
+    if (r.Says({"constraint failed", "duplicate values", "cannot contain a Null value",
+                "validation rule", "related record"}) ||
+        r.SqliteNative(kSqliteConstraint) || r.Native(kJetDuplicateKey)) {
+        return ConstraintKind(r);
+    }
+    return std::nullopt;
+}
+
+// What the file ran into, from the text and native numbers.
+Failure ByFileText(const Reading& r) {
+    if (r.Says({"database or disk is full", "disk full", "디스크 공간"}) ||
+        r.SqliteNative(kSqliteFull)) {
+        return Failure::DiskFull;
+    }
+    if (r.Says({"file is not a database", "Unrecognized database format", "malformed",
+                "인식할 수 없는 데이터베이스 형식"}) ||
+        r.SqliteNative(kSqliteNotADatabase) || r.SqliteNative(kSqliteCorrupt)) {
+        return Failure::NotADatabase;
+    }
+    if (r.Says({"unable to open database", "connect failed", "Could not find file",
+                "not a valid file name", "not a valid path", "파일을 찾을 수 없"}) ||
+        r.SqliteNative(kSqliteCantOpen) || r.State({"08001", "08004"})) {
+        return Failure::CannotOpen;
+    }
+    return Failure::Other;
 }
 
 // The name a driver's message gives for the object of a failure; empty when it gives none.
@@ -132,90 +253,19 @@ QString NameInMessage(const QString& m) {
 }  // namespace
 
 Failure Classify(const Diagnostic& d) {
-    const QString state = d.sqlState.trimmed().toUpper();
-    const QString& m = d.message;
-    bool numeric = false;
-    const long long native = d.nativeCode.trimmed().toLongLong(&numeric);
-    const bool sqlite = m.contains(QLatin1String("[SQLite]"), Qt::CaseInsensitive);
-
-    if (state == QLatin1String("IM002") || state == QLatin1String("IM003") ||
-        ContainsAny(m, {"Data source name not found", "Can't open lib",
-                        "Specified driver could not be loaded", "데이터 원본 이름이 없",
-                        "드라이버를 로드할 수 없"})) {
+    const Reading r(d);
+    if (r.Says({"Data source name not found", "Can't open lib",
+                "Specified driver could not be loaded", "데이터 원본 이름이 없",
+                "드라이버를 로드할 수 없"})) {
         return Failure::MissingDriver;
     }
-
-    // The standard classes first: they do not depend on the language of the message.
-    if (state == QLatin1String("42S02")) {
-        return Failure::MissingTable;
+    if (const std::optional<Failure> failure = ByState(r)) {
+        return *failure;
     }
-    // Jet takes an unknown name for a parameter and reports too few parameters (07002).
-    if (state == QLatin1String("42S22") || state == QLatin1String("07001") ||
-        state == QLatin1String("07002")) {
-        return Failure::MissingColumn;
+    if (const std::optional<Failure> failure = ByStatementText(r)) {
+        return *failure;
     }
-    if (state.startsWith(QLatin1String("23"))) {
-        return ConstraintKind(m, native, numeric);
-    }
-    if (state == QLatin1String("42000") || state == QLatin1String("37000")) {
-        return Failure::Syntax;
-    }
-    if (state == QLatin1String("HYT00") || state == QLatin1String("HYT01") ||
-        state == QLatin1String("40001")) {
-        return Failure::Locked;
-    }
-    if (state.startsWith(QLatin1String("22"))) {
-        return Failure::Conversion;
-    }
-
-    // Then the text and native numbers, for drivers that report only a general SQLSTATE (the
-    // SQLite driver says S1000 or HY000 for everything).
-    if (ContainsAny(m, {"no such table", "cannot find the input table",
-                        "could not find output table", "cannot find table"}) ||
-        (numeric && native == -1305)) {
-        return Failure::MissingTable;
-    }
-    if (ContainsAny(m, {"no such column", "has no column named", "too few parameters"}) ||
-        (numeric && native == -3010)) {
-        return Failure::MissingColumn;
-    }
-    if (ContainsAny(m, {"syntax error", "incomplete input", "unrecognized token", "구문 오류"})) {
-        return Failure::Syntax;
-    }
-    if (ContainsAny(m, {"database is locked", "database table is locked", "currently locked",
-                        "could not lock", "exclusively locked", "already in use", "is locked",
-                        "잠겨", "잠금"}) ||
-        (sqlite && numeric && (native == 5 || native == 6))) {
-        return Failure::Locked;
-    }
-    // SQLite reports a STRICT column's type refusal as a constraint (19); it concerns one row.
-    if (ContainsAny(m, {"cannot store", "datatype mismatch"})) {
-        return Failure::ColumnType;
-    }
-    if (ContainsAny(m, {"data type mismatch", "type mismatch"})) {
-        return Failure::Conversion;
-    }
-    if (ContainsAny(m, {"constraint failed", "duplicate values", "cannot contain a Null value",
-                        "validation rule", "related record"}) ||
-        (sqlite && numeric && native == 19) || (numeric && native == -1605)) {
-        return ConstraintKind(m, native, numeric);
-    }
-    if (ContainsAny(m, {"database or disk is full", "disk full", "디스크 공간"}) ||
-        (sqlite && numeric && native == 13)) {
-        return Failure::DiskFull;
-    }
-    if (ContainsAny(m, {"file is not a database", "Unrecognized database format", "malformed",
-                        "인식할 수 없는 데이터베이스 형식"}) ||
-        (sqlite && numeric && (native == 26 || native == 11))) {
-        return Failure::NotADatabase;
-    }
-    if (ContainsAny(m, {"unable to open database", "connect failed", "Could not find file",
-                        "not a valid file name", "not a valid path", "파일을 찾을 수 없"}) ||
-        (sqlite && numeric && native == 14) || state == QLatin1String("08001") ||
-        state == QLatin1String("08004")) {
-        return Failure::CannotOpen;
-    }
-    return Failure::Other;
+    return ByFileText(r);
 }
 
 bool IsRowFailure(Failure failure) {
