@@ -22,8 +22,11 @@ std::optional<QStringList> OdbcApi::InstalledDrivers() const {
     setEnvAttr_(env, SQL_ATTR_ODBC_VERSION,
                 reinterpret_cast<SQLPOINTER>(static_cast<uintptr_t>(SQL_OV_ODBC3)), 0);
     QStringList names;
-    SQLCHAR description[512];
-    SQLCHAR attributes[2048];
+    // Room for a driver's name and its attribute list, as long as any driver writes them.
+    constexpr std::size_t kDescriptionBytes = 512;
+    constexpr std::size_t kAttributeBytes = 2048;
+    SQLCHAR description[kDescriptionBytes];
+    SQLCHAR attributes[kAttributeBytes];
     SQLUSMALLINT direction = SQL_FETCH_FIRST;
     bool listed = true;
     for (;;) {
@@ -54,7 +57,9 @@ std::optional<Diagnostic> OdbcApi::FirstRecord(SQLSMALLINT handleType, SQLHANDLE
         return std::nullopt;
     }
     std::optional<Diagnostic> first;
-    for (SQLSMALLINT record = 1; record <= 16; ++record) {
+    // A driver reports a handful of records at most; the first error among them is the cause.
+    constexpr SQLSMALLINT kMaxRecords = 16;
+    for (SQLSMALLINT record = 1; record <= kMaxRecords; ++record) {
         SQLCHAR state[SQL_SQLSTATE_SIZE + 1] = {};
         SQLINTEGER native = 0;
         SQLCHAR text[SQL_MAX_MESSAGE_LENGTH] = {};

@@ -25,11 +25,15 @@ public:
                   bool updatable);
     ~OdbcRecordset() override;
     bool Eof() override;
+    // Runs the source again, unless the cursor still holds the first row (after MoveLast).
     void MoveFirst() override;
+    // Counts the rows; the last row itself is read only when a field of it is.
     void MoveLast(int32_t /*options*/) override;
     void MoveNext() override;
     int32_t RecordCount() override;
     void AddNew() override;
+    // A row that fails stays pending; the rows saved before it are committed first, so that the
+    // failure cannot take them along.
     void Update(int32_t /*type*/, bool /*force*/) override;
     int32_t EditMode() override;
     void CancelUpdate(int32_t /*type*/) override;

@@ -196,7 +196,7 @@ void CheckReadable(sqlite3* db, const QString& path) {
     if (code == SQLITE_OK) {
         return;
     }
-    switch (code & 0xff) {
+    switch (PrimaryCode(code)) {
         case SQLITE_BUSY:
         case SQLITE_LOCKED:
             throw FileError(errDatabaseLocked, ErrorKind::FileLocked, path);
@@ -228,7 +228,7 @@ void CheckWritable(sqlite3* db, const QString& path) {
 // before anything is changed.
 void CheckNotLocked(Connection& conn) {
     if (const int lock = conn.Exec("BEGIN IMMEDIATE"); lock != SQLITE_OK) {
-        if ((lock & 0xff) == SQLITE_BUSY || (lock & 0xff) == SQLITE_LOCKED) {
+        if (IsLockCode(lock)) {
             throw FileError(errDatabaseLocked, ErrorKind::FileLocked, conn.path());
         }
         throw conn.ErrorNow(lock);

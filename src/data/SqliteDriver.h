@@ -20,6 +20,17 @@ namespace dao::detail::sqlite {
 // message: a statement that cannot run, a row that cannot be saved, a lock, a full disk.
 int32_t ErrorNumber(int extendedCode, const QString& message);
 
+// The primary result code of an extended one (SQLITE_BUSY of SQLITE_BUSY_SNAPSHOT, say).
+constexpr int PrimaryCode(int extendedCode) {
+    constexpr int kPrimaryCodeBits = 0xff;
+    return extendedCode & kPrimaryCodeBits;
+}
+
+// Whether another connection's lock stopped the call.
+constexpr bool IsLockCode(int extendedCode) {
+    return PrimaryCode(extendedCode) == SQLITE_BUSY || PrimaryCode(extendedCode) == SQLITE_LOCKED;
+}
+
 // SQLite's message for the last failure on a connection.
 QString ErrorMessage(sqlite3* db);
 

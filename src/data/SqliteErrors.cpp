@@ -23,7 +23,7 @@ int32_t ErrorNumber(int extendedCode, const QString& message) {
         default:
             break;
     }
-    switch (extendedCode & 0xff) {
+    switch (PrimaryCode(extendedCode)) {
         case SQLITE_MISMATCH:
             return errDataTypeConversion;
         case SQLITE_BUSY:

@@ -281,7 +281,7 @@ Error SqliteRecordset::StrictTypeError(size_t column, const Value& v) const {
 }
 
 Error SqliteRecordset::OpenError(int rc) const {
-    if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED) {
+    if (IsLockCode(rc)) {
         return TableLockedError(conn_->path(), table_);
     }
     return conn_->ErrorNow(sqlite3_extended_errcode(conn_->db()), table_);

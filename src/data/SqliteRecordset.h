@@ -28,10 +28,14 @@ public:
     void Start();
     bool Eof() override;
     void MoveFirst() override;
+    // Counts the rows without reading them: the caller's MoveFirst then finds the statement still
+    // on the first row, so a copy reads every row once.
     void MoveLast(int32_t /*options*/) override;
     void MoveNext() override;
     int32_t RecordCount() override;
     void AddNew() override;
+    // Saves into the connection's open batch, which may commit now and report a failed commit
+    // for this row too.
     void Update(int32_t /*type*/, bool /*force*/) override;
     int32_t EditMode() override;
     void CancelUpdate(int32_t /*type*/) override;
@@ -39,6 +43,7 @@ public:
     QString FieldName(int16_t position) override;
     int16_t FieldPosition(const QString& name) override;
     Value FieldValue(int16_t position) override;
+    // Reuses the text buffer that `out` holds.
     void ReadFieldValue(int16_t position, Value& out) override;
     void SetFieldValue(int16_t position, const Value& v) override;
     void Close() override;

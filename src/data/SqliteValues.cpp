@@ -16,7 +16,7 @@ int StepToEnd(sqlite3_stmt* stmt) {
 }
 
 bool IsTypeRefusal(int code) {
-    return code == SQLITE_CONSTRAINT_DATATYPE || (code & 0xff) == SQLITE_MISMATCH;
+    return code == SQLITE_CONSTRAINT_DATATYPE || PrimaryCode(code) == SQLITE_MISMATCH;
 }
 
 // Reads a column into `out`, whose text buffer is reused. The column's value object is fetched
