@@ -1,3 +1,6 @@
+// The engine's object model: errors, values, fields, the engine itself and the options in force
+// for the length of a scope, and the choice of a driver by a file's first bytes.
+
 #include "data/Engine.h"
 
 #include <QFile>

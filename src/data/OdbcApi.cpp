@@ -1,3 +1,5 @@
+// The few ODBC calls made directly, through the driver manager that QODBC has loaded.
+
 #include "data/OdbcApi.h"
 
 #include <cstdint>

@@ -1,3 +1,6 @@
+// One open ODBC connection: its transaction, its commit in groups of rows, its release, and the
+// INSERTs prepared once per set of written columns.
+
 #include "data/OdbcConnection.h"
 
 #include <QDir>

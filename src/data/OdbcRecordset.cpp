@@ -1,3 +1,6 @@
+// A recordset over ODBC: its cursor, moved and read again as the caller navigates, and the rows it
+// saves.
+
 #include "data/OdbcRecordset.h"
 
 #include <QSqlError>

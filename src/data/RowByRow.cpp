@@ -1,3 +1,5 @@
+// The row-by-row replay of an action statement, over what a driver provides (RowByRow.h).
+
 #include "data/RowByRow.h"
 
 #include <optional>

@@ -1,3 +1,6 @@
+// Reading SQL text: the top-level items of a statement and the statement shapes the engine takes
+// apart.
+
 #include "data/SqlText.h"
 
 namespace dao::detail::sql {

@@ -1,3 +1,5 @@
+// One open SQLite file: its batches of saved rows, their commit, and the release of the file.
+
 #include "data/SqliteConnection.h"
 
 #include <QtGlobal>

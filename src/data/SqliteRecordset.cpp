@@ -1,3 +1,6 @@
+// A recordset over SQLite: navigation over its prepared SELECT and the rows it saves through
+// prepared INSERTs.
+
 #include "data/SqliteRecordset.h"
 
 #include <algorithm>
