@@ -184,7 +184,7 @@ void Connection::CloseQuietly() noexcept {
 Statement Prepare(Connection& conn, const QByteArray& sql, const QString& table) {
     Statement stmt;
     const char* tail = nullptr;
-    const int rc = sqlite3_prepare_v2(conn.db(), sql.constData(), static_cast<int>(sql.size()),
+    const int rc = sqlite3_prepare_v2(conn.Db(), sql.constData(), static_cast<int>(sql.size()),
                                       stmt.out(), &tail);
     if (rc != SQLITE_OK) {
         throw conn.ErrorNow(rc, table);

@@ -27,8 +27,8 @@ public:
     Connection& operator=(const Connection&) = delete;
     ~Connection();
 
-    sqlite3* db() const { return db_; }
-    const QString& path() const { return path_; }
+    sqlite3* Db() const { return db_; }
+    const QString& Path() const { return path_; }
     bool IsOpen() const { return db_ != nullptr; }
     void CheckOpen() const;
     Error ErrorNow(int code, const QString& table = {}) const;

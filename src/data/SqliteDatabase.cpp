@@ -40,7 +40,7 @@ public:
                 {QVariant(static_cast<qlonglong>(sqlite3_column_int64(query.get(), 0)))});
         }
         if (rc != SQLITE_DONE) {
-            throw conn_.ErrorNow(sqlite3_extended_errcode(conn_.db()));
+            throw conn_.ErrorNow(sqlite3_extended_errcode(conn_.Db()));
         }
         return rows;
     }
@@ -56,7 +56,7 @@ public:
             sqlite3_bind_int64(stmt, ++position, v.toLongLong());
         }
         const int step = StepToEnd(stmt);
-        const int code = sqlite3_extended_errcode(conn_.db());
+        const int code = sqlite3_extended_errcode(conn_.Db());
         sqlite3_reset(stmt);
         if (step != SQLITE_DONE && !IsTypeRefusal(code)) {
             throw conn_.ErrorNow(code);
@@ -82,7 +82,7 @@ public:
     // Any failure other than a refused row undoes the whole statement, as SQLite itself would.
     void Rollback() noexcept override {
         last_.Finalize();
-        if (sqlite3_get_autocommit(conn_.db()) == 0) {
+        if (sqlite3_get_autocommit(conn_.Db()) == 0) {
             conn_.Exec("ROLLBACK");
         }
     }
@@ -122,7 +122,7 @@ public:
             if (StepToEnd(stmt.get()) == SQLITE_DONE) {
                 return;
             }
-            const int code = sqlite3_extended_errcode(conn_->db());
+            const int code = sqlite3_extended_errcode(conn_->Db());
             const Error cause = conn_->ErrorNow(code);
             stmt.Finalize();
             SqliteRowByRow target(*conn_);
@@ -137,7 +137,7 @@ public:
         return Open("SELECT * FROM " + QuoteName(tableName), tableName, type);
     }
 
-    QString Name() const override { return conn_->path(); }
+    QString Name() const override { return conn_->Path(); }
 
     void Close() override { conn_->Close(); }
 
@@ -163,7 +163,7 @@ private:
         } catch (const Error& e) {
             // Preparing reads the schema again when another process has changed it.
             if (e.Number() == errRecordLocked) {
-                throw TableLockedError(conn_->path(), table);
+                throw TableLockedError(conn_->Path(), table);
             }
             throw;
         }
@@ -229,7 +229,7 @@ void CheckWritable(sqlite3* db, const QString& path) {
 void CheckNotLocked(Connection& conn) {
     if (const int lock = conn.Exec("BEGIN IMMEDIATE"); lock != SQLITE_OK) {
         if (IsLockCode(lock)) {
-            throw FileError(errDatabaseLocked, ErrorKind::FileLocked, conn.path());
+            throw FileError(errDatabaseLocked, ErrorKind::FileLocked, conn.Path());
         }
         throw conn.ErrorNow(lock);
     }

@@ -29,7 +29,7 @@ SqliteRecordset::SqliteRecordset(std::shared_ptr<Connection> conn, bool dynaset,
     pending_.resize(static_cast<size_t>(fieldCount_));
     written_.assign(static_cast<size_t>(fieldCount_), 0);
     if (dynaset_ && !table_.isEmpty()) {
-        strictTypes_ = StrictColumnTypes(conn_->db(), table_, select_.get(), fieldCount_);
+        strictTypes_ = StrictColumnTypes(conn_->Db(), table_, select_.get(), fieldCount_);
     }
     conn_->Register(this);
 }
@@ -156,14 +156,14 @@ void SqliteRecordset::Update(int32_t /*type*/, bool /*force*/) {
         }
         return;
     }
-    const Error cause = conn_->ErrorNow(sqlite3_extended_errcode(conn_->db()), table_);
+    const Error cause = conn_->ErrorNow(sqlite3_extended_errcode(conn_->Db()), table_);
     sqlite3_reset(stmt);
     const int64_t lost = conn_->TakeRolledBackRows();
     if (lost < 0) {
         throw cause;  // only this row's statement was undone; the row stays pending
     }
     throw Error(cause.Number(), ErrorKind::BatchRolledBack,
-                {conn_->path(), table_, {}, {}, {QString::number(lost)}}, &cause)
+                {conn_->Path(), table_, {}, {}, {QString::number(lost)}}, &cause)
         .WithRowsLost(lost);
 }
 
@@ -276,7 +276,7 @@ void SqliteRecordset::CheckUpdatable() const {
 Error SqliteRecordset::StrictTypeError(size_t column, const Value& v) const {
     return Error(
         errDataTypeConversion, ErrorKind::ColumnTypeRefuses,
-        {conn_->path(),
+        {conn_->Path(),
          table_,
          table_ + QLatin1Char('.') + names_[column],
          {},
@@ -285,9 +285,9 @@ Error SqliteRecordset::StrictTypeError(size_t column, const Value& v) const {
 
 Error SqliteRecordset::OpenError(int rc) const {
     if (IsLockCode(rc)) {
-        return TableLockedError(conn_->path(), table_);
+        return TableLockedError(conn_->Path(), table_);
     }
-    return conn_->ErrorNow(sqlite3_extended_errcode(conn_->db()), table_);
+    return conn_->ErrorNow(sqlite3_extended_errcode(conn_->Db()), table_);
 }
 
 bool SqliteRecordset::StepTo(int64_t row) {
@@ -305,7 +305,7 @@ bool SqliteRecordset::StepTo(int64_t row) {
             ++stmtRow_;
             continue;
         }
-        const int code = sqlite3_extended_errcode(conn_->db());
+        const int code = sqlite3_extended_errcode(conn_->Db());
         const int64_t rows = stmtRow_ + 1;
         sqlite3_reset(stmt);
         stmtRow_ = -1;
@@ -327,7 +327,7 @@ int64_t SqliteRecordset::CountRows() {
     sqlite3_stmt* stmt = count_.get();
     const int rc = sqlite3_step(stmt);
     const int64_t rows = rc == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : 0;
-    const int code = sqlite3_extended_errcode(conn_->db());
+    const int code = sqlite3_extended_errcode(conn_->Db());
     sqlite3_reset(stmt);
     if (rc != SQLITE_ROW) {
         throw conn_->ErrorNow(code, table_);
