@@ -59,9 +59,10 @@ private:
 
 // Recordset types, as the callers pass them.
 enum RecordsetType : int32_t {
-    dbOpenDynaset = 2,   // updatable
-    dbOpenSnapshot = 4,  // read-only; a stable view over SQLite's C API only (over ODBC it
-                         // sees rows that its own database saves after it was opened)
+    dbOpenDynaset = 2,  // updatable
+    // Read-only. A stable view over SQLite's C API only: over ODBC a snapshot runs its query
+    // again when a commit closes its cursor, and may then see rows changed since it was opened.
+    dbOpenSnapshot = 4,
 };
 
 enum EditModeEnum : int32_t {
@@ -95,7 +96,8 @@ public:
     // (dbOpenDynaset).
     virtual std::shared_ptr<Recordset> OpenTable(const QString& tableName, int32_t type) = 0;
 
-    // Opens "SELECT * FROM <table>" through OpenTable; any other query only as a snapshot.
+    // Opens "SELECT * FROM <table>" through OpenTable. Any other query reads as a snapshot; a
+    // dynaset over it cannot add rows (SQLite refuses it at once, ODBC at its first AddNew).
     std::shared_ptr<Recordset> OpenRecordset(const QString& source, int32_t type);
 
     // The file's path, as opened.

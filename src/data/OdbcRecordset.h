@@ -1,8 +1,8 @@
 #pragma once
 
-// A recordset over ODBC: a forward cursor over a table or a query, read again when it is moved
-// back; a dynaset saves new rows through prepared INSERTs. A snapshot is not a stable view here:
-// it sees rows that its own database saves after it was opened.
+// A recordset over ODBC: a forward cursor over a table or a query, run again when it is moved back
+// or when a commit closes it; a dynaset saves new rows through prepared INSERTs. A snapshot is
+// therefore not a stable view here: it may see rows changed since it was opened.
 
 #include <QHash>
 #include <QList>
