@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <chrono>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <random>
@@ -411,6 +412,31 @@ TEST_P(EngineContract, SnapshotIsReadOnly) {
     EXPECT_EQ(Raised([&] { rs->SetFieldValue(0, Text("x")); }).Number(), dao::errReadOnly);
     EXPECT_EQ(Raised([&] { rs->Update(); }).Number(), dao::errReadOnly);
     EXPECT_EQ(rs->EditMode(), dao::dbEditNone);
+}
+
+// Every driver words the same situation the same way, from the one catalogue.
+TEST_P(EngineContract, TheSameSituationReadsTheSameOnEveryDriver) {
+    const QString path = Make(kShop);
+    auto db = Open(path);
+    const auto described = [](const std::function<void()>& action) {
+        return Raised(action).Description().toStdString();
+    };
+    auto snapshot = Snapshot(*db, "product");
+    EXPECT_EQ(described([&] { snapshot->AddNew(); }),
+              "읽기 전용 레코드셋(스냅숏)이라 행을 추가하거나 값을 바꿀 수 없습니다.");
+    EXPECT_EQ(described([&] { snapshot->FieldName(99); }),
+              "이 컬렉션에서 99번째 항목을 찾을 수 없습니다.");
+    auto dynaset = Dynaset(*db, "product");
+    EXPECT_EQ(described([&] { dynaset->Update(); }),
+              "추가 중인 행이 없습니다. 먼저 AddNew를 호출하세요.");
+    EXPECT_EQ(described([&] { dynaset->SetFieldValue(0, Text("x")); }),
+              "추가 중인 행이 없습니다. 먼저 AddNew를 호출하세요.");
+    EXPECT_EQ(described([&] { Snapshot(*db, "nothere"); }), "'nothere' 테이블을 찾을 수 없습니다.");
+    EXPECT_EQ(described([&] { db->OpenRecordset(QStringLiteral("SELECT * FROM product"), 7); }),
+              "레코드셋 형식 7은(는) 지원하지 않습니다. 스냅숏(4)이나 다이나셋(2)만 열 수 "
+              "있습니다.");
+    db->Close();
+    EXPECT_EQ(described([&] { snapshot->Eof(); }), "개체가 닫혔거나 더 이상 유효하지 않습니다.");
 }
 
 TEST_P(EngineContract, PendingRowLifecycle) {
