@@ -43,8 +43,8 @@
 #include <vector>
 
 #include "BenchPlatform.h"
+#include "data/EngineOptions.h"
 #include "data/OpenClose.h"
-#include "data/SqliteDriver.h"
 #include "demo/DemoData.h"
 #include "ui/Form1.h"
 
@@ -504,9 +504,11 @@ Result RunCopy(const ChildOptions& o, int argc, char** argv) {
     const Files f =
         FreshCopies(o.dir, o.hidden ? QStringLiteral("copy-hidden") : QStringLiteral("copy"));
     QApplication app(argc, argv);
+    dao::EngineOptions options;
     if (o.batch) {
-        dao::testing::SetSqliteBatchLimits(o.batch->first, o.batch->second);
+        options.batches = {o.batch->first, std::chrono::milliseconds(o.batch->second)};
     }
+    const dao::EngineOptionsScope batches(options);
     BenchPlatform platform;
     Form1 form(platform);
     form.Form_Load();

@@ -17,7 +17,7 @@
 #include <cstdlib>
 
 #include "conversion/Conversion.h"
-#include "data/SqliteDriver.h"
+#include "data/EngineOptions.h"
 #include "support/FakeForm.h"
 #include "support/ScriptedPlatform.h"
 
@@ -57,7 +57,9 @@ int main(int argc, char** argv) {
     }
     const QString source = QFile::decodeName(argv[1]);
     const QString dest = QFile::decodeName(argv[2]);
-    dao::testing::SetSqliteBatchLimits(std::atoll(argv[3]), 600000);
+    dao::EngineOptions options;
+    options.batches = {std::atoll(argv[3]), std::chrono::minutes(10)};
+    const dao::EngineOptionsScope batches(options);
     g_commit = std::atoi(argv[4]);
     g_marker = argv[5];
     g_watched = QFileInfo(dest + QStringLiteral("/dbbasic.mdb")).canonicalFilePath();

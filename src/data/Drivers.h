@@ -7,6 +7,7 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <thread>
 
 #include "data/Engine.h"
 
@@ -18,25 +19,34 @@ enum class FileKind { Sqlite, Jet, Unknown };
 // "SQLite format 3\0", or "Standard Jet DB" / "Standard ACE DB" at offset 4.
 FileKind DetectFileKind(const QByteArray& head);
 
-// Runs work that may block for long (a statement over a whole table, a commit waiting on the
-// disk): with a busy callback set, on another thread while this one keeps calling back; without
-// one, or when called from that other thread, here and now. Whatever work throws is rethrown.
-void KeepBusyWhile(const std::function<void()>& work);
+// The options a database was opened with, and the thread that opened it: the busy callback is
+// called on that thread only.
+struct OpenOptions {
+    explicit OpenOptions(EngineOptions options);
+    EngineOptions engine;
+    std::thread::id openingThread;
+
+    // Runs work that may block for long (a statement over a whole table, a commit waiting on the
+    // disk): with a busy callback, on another thread while the opening thread keeps calling back;
+    // without one, or on any other thread, here and now. Whatever work throws is rethrown.
+    void KeepBusyWhile(const std::function<void()>& work) const;
+};
+
+// Fails with errItemNotFound unless 0 <= position < count.
+void CheckFieldPosition(int16_t position, int16_t count);
 
 // SQLite's C API.
-std::shared_ptr<Database> OpenSqliteDatabase(const QString& path);
+std::shared_ptr<Database> OpenSqliteDatabase(const QString& path, const OpenOptions& options);
 
 // What an ODBC open is for: a Jet or ACE file through the Access driver, or (tests only) an
 // SQLite file through the SQLite ODBC driver, so that the ODBC code is proven on Linux.
 enum class OdbcTarget { Access, Sqlite };
-std::shared_ptr<Database> OpenOdbcDatabase(const QString& path, OdbcTarget target);
+std::shared_ptr<Database> OpenOdbcDatabase(const QString& path, OdbcTarget target,
+                                           const OpenOptions& options);
 
 }  // namespace dao::detail
 
 namespace dao::testing {
-// Sends SQLite files through the ODBC driver instead of the C API. Tests only.
-void SetSqliteThroughOdbc(bool on);
-bool SqliteThroughOdbc();
 // How many databases opened by the engine are still referenced anywhere.
 int LiveDatabases();
 }  // namespace dao::testing

@@ -1,3 +1,6 @@
+// The engine's object model: errors, values, fields, the engine itself and the options in force
+// for the length of a scope, and the choice of a driver by a file's first bytes.
+
 #include "data/Engine.h"
 
 #include <QFile>
@@ -10,16 +13,29 @@
 #include <thread>
 
 #include "data/Drivers.h"
+#include "data/SqlText.h"
 
 namespace dao {
 
+Error::Error(int32_t number, ErrorKind kind, ErrorContext context, const Error* cause)
+    : number_(number),
+      kind_(kind),
+      context_(std::make_shared<const ErrorContext>(std::move(context))),
+      description_(DescribeEngineError(kind, *context_,
+                                       cause != nullptr ? cause->Description() : QString())) {
+    what_ = std::to_string(number_) + " " + description_.toStdString();
+}
+
 Error::Error(int32_t number, QString description)
-    : number_(number), description_(std::move(description)) {
+    : number_(number),
+      kind_(ErrorKind::Given),
+      context_(std::make_shared<const ErrorContext>()),
+      description_(std::move(description)) {
     what_ = std::to_string(number_) + " " + description_.toStdString();
 }
 
 void ThrowObjectNotSetError() {
-    throw Error(errObjectNotSet, QStringLiteral("개체 변수가 설정되지 않았습니다."));
+    throw Error(errObjectNotSet, ErrorKind::ObjectNotSet);
 }
 
 // ---- Value
@@ -129,25 +145,42 @@ bool Value::operator==(const Value& other) const {
     }
 }
 
+// ---- Database
+
+std::shared_ptr<Recordset> Database::OpenRecordset(const QString& source, int32_t type) {
+    const QString table = detail::sql::TableOfSelectAll(source);
+    return table.isEmpty() ? OpenQuery(source, type) : OpenTable(table, type);
+}
+
+void Database::CheckRecordsetType(int32_t type) {
+    if (type != dbOpenSnapshot && type != dbOpenDynaset) {
+        throw Error(errInvalidArgument, ErrorKind::InvalidRecordsetType,
+                    {{}, {}, {}, {}, {QString::number(type)}});
+    }
+}
+
 // ---- Fields and Field
+
+void detail::CheckFieldPosition(int16_t position, int16_t count) {
+    if (position < 0 || position >= count) {
+        throw Error(errItemNotFound, ErrorKind::ItemNotFoundAt,
+                    {{}, {}, {}, {}, {QString::number(position)}});
+    }
+}
 
 int16_t Fields::Count() const {
     return rs_->FieldCount();
 }
 
 Field Fields::Item(int16_t position) const {
-    if (position < 0 || position >= rs_->FieldCount()) {
-        throw Error(errItemNotFound,
-                    QStringLiteral("이 컬렉션에서 %1번째 항목을 찾을 수 없습니다.").arg(position));
-    }
+    detail::CheckFieldPosition(position, rs_->FieldCount());
     return Field(rs_, position);
 }
 
 Field Fields::Item(const QString& name) const {
     const int16_t position = rs_->FieldPosition(name);
     if (position < 0) {
-        throw Error(errItemNotFound,
-                    QStringLiteral("이 컬렉션에서 '%1' 항목을 찾을 수 없습니다.").arg(name));
+        throw Error(errItemNotFound, ErrorKind::ItemNotFoundNamed, {{}, {}, name, {}, {}});
     }
     return Field(rs_, position);
 }
@@ -166,7 +199,6 @@ void Field::SetValue(const Value& v) const {
 
 namespace {
 std::atomic<int> g_enginesCreated{0};
-std::atomic<bool> g_sqliteThroughOdbc{false};
 
 std::atomic<int> g_liveDatabases{0};
 
@@ -188,7 +220,7 @@ std::shared_ptr<Database> Tracked(std::shared_ptr<Database> db) {
 
 }  // namespace
 
-DBEngine::DBEngine() {
+DBEngine::DBEngine(EngineOptions options) : options_(std::move(options)) {
     ++g_enginesCreated;
 }
 
@@ -196,33 +228,35 @@ int DBEngine::CreatedCount() {
     return g_enginesCreated.load();
 }
 
+// ---- Options for the length of a scope
+
 namespace {
-// Set on the thread that uses the engine (the window's), and called only there.
-std::function<void()> g_busyCallback;
-std::thread::id g_busyThread;
+// The innermost scope alive on this thread.
+thread_local const EngineOptionsScope* t_innermostScope = nullptr;
 // How often the waiting thread calls back while another thread does the engine's work.
 constexpr auto kBusyCallInterval = std::chrono::milliseconds(10);
-
-bool OnBusyThread() {
-    return g_busyCallback && std::this_thread::get_id() == g_busyThread;
-}
-
-void CallBusyCallback() noexcept {
-    try {
-        g_busyCallback();
-    } catch (...) {
-        // A window that failed to paint once changes nothing the engine does.
-    }
-}
+// How much of a file's beginning tells its kind.
+constexpr qint64 kHeaderBytes = 100;
 }  // namespace
 
-void DBEngine::SetBusyCallback(std::function<void()> callback) {
-    g_busyCallback = std::move(callback);
-    g_busyThread = std::this_thread::get_id();
+EngineOptionsScope::EngineOptionsScope(EngineOptions options)
+    : options_(std::move(options)), outer_(t_innermostScope) {
+    t_innermostScope = this;
 }
 
-void detail::KeepBusyWhile(const std::function<void()>& work) {
-    if (!OnBusyThread()) {
+EngineOptionsScope::~EngineOptionsScope() {
+    t_innermostScope = outer_;
+}
+
+const EngineOptions* EngineOptionsScope::Current() {
+    return t_innermostScope != nullptr ? &t_innermostScope->options_ : nullptr;
+}
+
+detail::OpenOptions::OpenOptions(EngineOptions options)
+    : engine(std::move(options)), openingThread(std::this_thread::get_id()) {}
+
+void detail::OpenOptions::KeepBusyWhile(const std::function<void()>& work) const {
+    if (!engine.busyCallback || std::this_thread::get_id() != openingThread) {
         work();
         return;
     }
@@ -237,7 +271,11 @@ void detail::KeepBusyWhile(const std::function<void()>& work) {
         return;
     }
     while (done.wait_for(kBusyCallInterval) != std::future_status::ready) {
-        CallBusyCallback();
+        try {
+            engine.busyCallback();
+        } catch (...) {
+            // A window that failed to paint once changes nothing the engine does.
+        }
     }
     done.get();
 }
@@ -245,70 +283,59 @@ void detail::KeepBusyWhile(const std::function<void()>& work) {
 std::shared_ptr<Database> DBEngine::OpenDatabase(const QString& path, int16_t /*options*/) {
     // Options 0 is the only mode the tool uses: shared, read and write.
     const QFileInfo info(path);
+    const auto fail = [&path](int32_t number, ErrorKind kind) {
+        return Error(number, kind, {path, {}, {}, {}, {}});
+    };
     if (path.isEmpty() || !info.exists()) {
-        throw Error(errFileNotFound, QStringLiteral("'%1' 파일을 찾을 수 없습니다.").arg(path));
+        throw fail(errFileNotFound, ErrorKind::FileNotFound);
     }
     if (info.isDir()) {
-        throw Error(errUnrecognisedFormat,
-                    QStringLiteral("'%1'은(는) 파일이 아니라 폴더입니다. 데이터베이스 파일이 "
-                                   "아닙니다.")
-                        .arg(path));
+        throw fail(errUnrecognisedFormat, ErrorKind::FolderInsteadOfFile);
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        throw Error(
-            errCannotOpenFile,
-            QStringLiteral("'%1' 파일을 열 수 없습니다. 읽기 권한을 확인하세요.").arg(path));
+        throw fail(errCannotOpenFile, ErrorKind::FileNotReadable);
     }
-    const QByteArray head = file.read(100);
+    const QByteArray head = file.read(kHeaderBytes);
     file.close();
     if (head.isEmpty()) {
-        throw Error(errUnrecognisedFormat,
-                    QStringLiteral("'%1' 파일이 비어 있습니다(0바이트). 데이터베이스 파일이 "
-                                   "아닙니다.")
-                        .arg(path));
+        throw fail(errUnrecognisedFormat, ErrorKind::EmptyFile);
     }
 
+    const EngineOptions* scoped = EngineOptionsScope::Current();
+    const detail::OpenOptions opened(scoped != nullptr ? *scoped : options_);
     switch (detail::DetectFileKind(head)) {
         case detail::FileKind::Sqlite:
-            if (testing::SqliteThroughOdbc()) {
-                return Tracked(detail::OpenOdbcDatabase(path, detail::OdbcTarget::Sqlite));
+            if (opened.engine.sqliteThroughOdbc) {
+                return Tracked(detail::OpenOdbcDatabase(path, detail::OdbcTarget::Sqlite, opened));
             }
-            return Tracked(detail::OpenSqliteDatabase(path));
+            return Tracked(detail::OpenSqliteDatabase(path, opened));
         case detail::FileKind::Jet:
-            return Tracked(detail::OpenOdbcDatabase(path, detail::OdbcTarget::Access));
+            return Tracked(detail::OpenOdbcDatabase(path, detail::OdbcTarget::Access, opened));
         case detail::FileKind::Unknown:
             break;
     }
-    throw Error(errUnrecognisedFormat,
-                QStringLiteral("'%1'은(는) 인식할 수 없는 데이터베이스 형식입니다.").arg(path));
+    throw fail(errUnrecognisedFormat, ErrorKind::UnknownFormat);
 }
 
 namespace detail {
 
 FileKind DetectFileKind(const QByteArray& head) {
     static const QByteArray sqliteMagic("SQLite format 3\0", 16);
+    // A Jet or ACE file names its format after a 4-byte version field.
+    constexpr qsizetype kJetTagOffset = 4;
+    static const QByteArray jetTag("Standard Jet DB");
+    static const QByteArray aceTag("Standard ACE DB");
     if (head.startsWith(sqliteMagic)) {
         return FileKind::Sqlite;
     }
-    if (head.size() >= 19) {
-        const QByteArray tag = head.mid(4, 15);
-        if (tag == "Standard Jet DB" || tag == "Standard ACE DB") {
-            return FileKind::Jet;
-        }
-    }
-    return FileKind::Unknown;
+    const QByteArray tag = head.mid(kJetTagOffset, jetTag.size());
+    return tag == jetTag || tag == aceTag ? FileKind::Jet : FileKind::Unknown;
 }
 
 }  // namespace detail
 
 namespace testing {
-void SetSqliteThroughOdbc(bool on) {
-    g_sqliteThroughOdbc = on;
-}
-bool SqliteThroughOdbc() {
-    return g_sqliteThroughOdbc.load();
-}
 int LiveDatabases() {
     return g_liveDatabases.load();
 }

@@ -12,58 +12,10 @@
 #include <memory>
 #include <string>
 
+#include "data/EngineOptions.h"
+#include "data/Error.h"
+
 namespace dao {
-
-// Error numbers. The callers test 91, 3011 and 3261; the rest are reported to the user as they
-// come. They follow the classic engine's numbering so that a user or a support desk recognises
-// them.
-enum ErrorNumber : int32_t {
-    errObjectNotSet = 91,           // operation on an empty handle
-    errInvalidArgument = 3001,      // an argument the engine cannot use
-    errDatabaseLocked = 3006,       // the database is locked by another process
-    errObjectNotFound = 3011,       // the query names a table that does not exist
-    errNoCurrentRecord = 3021,      // no current row
-    errUpdateWithoutAddNew = 3020,  // field write or Update with no row pending
-    errDuplicateKey = 3022,         // a save or change would duplicate a key
-    errFileNotFound = 3024,         // the database file is not there
-    errDiskFull = 3026,             // no space left to save
-    errReadOnly = 3027,             // the object or the database cannot be written
-    errCannotOpenFile = 3051,       // the file cannot be opened for reading and writing
-    errTooFewParameters = 3061,     // the statement names a column that does not exist
-    errSyntax = 3075,               // the statement cannot be parsed
-    errInstallableIsam = 3170,      // no driver installed for this kind of file
-    errRecordLocked = 3260,         // a row or table is locked by another process
-    errTableLocked = 3261,          // a table is exclusively locked by another process
-    errItemNotFound = 3265,         // no field of that name or position
-    errRequired = 3314,             // a column that needs a value got null
-    errValidationRule = 3317,       // a value the column's rule refuses
-    errDataTypeConversion = 3421,   // a value the column's type refuses
-    errUnrecognisedFormat = 3343,   // the file is not a database the engine knows
-    errObjectInvalid = 3420,        // the database or recordset has been closed
-    errDriverFailure = 3146,        // any other failure reported by the driver
-};
-
-class Error : public std::exception {
-public:
-    Error(int32_t number, QString description);
-    int32_t Number() const { return number_; }
-    const QString& Description() const { return description_; }
-    const char* what() const noexcept override { return what_.c_str(); }
-
-    // How many rows that earlier saves had stored were taken back with this failure, as when a
-    // batch of saved rows cannot be committed; 0 for most errors.
-    int64_t RowsLost() const { return rowsLost_; }
-    Error& WithRowsLost(int64_t rows) {
-        rowsLost_ = rows;
-        return *this;
-    }
-
-private:
-    int32_t number_;
-    QString description_;
-    std::string what_;
-    int64_t rowsLost_ = 0;
-};
 
 // A field value: null, an integer, a real, a text (UTF-8) or a blob. Dates, booleans and
 // decimals are stored the way the file stores them.
@@ -107,8 +59,10 @@ private:
 
 // Recordset types, as the callers pass them.
 enum RecordsetType : int32_t {
-    dbOpenDynaset = 2,   // updatable
-    dbOpenSnapshot = 4,  // read-only, stable view
+    dbOpenDynaset = 2,  // updatable
+    // Read-only. A stable view over SQLite's C API only: over ODBC a snapshot runs its query
+    // again when a commit closes its cursor, and may then see rows changed since it was opened.
+    dbOpenSnapshot = 4,
 };
 
 enum EditModeEnum : int32_t {
@@ -138,8 +92,13 @@ public:
     // error; only a statement that cannot run at all raises.
     virtual void Execute(const QString& sql) = 0;
 
-    // Opens "SELECT * FROM <table>" as a snapshot (dbOpenSnapshot) or a dynaset (dbOpenDynaset).
-    virtual std::shared_ptr<Recordset> OpenRecordset(const QString& source, int32_t type) = 0;
+    // Opens a table whole, by its name, as a snapshot (dbOpenSnapshot) or a dynaset
+    // (dbOpenDynaset).
+    virtual std::shared_ptr<Recordset> OpenTable(const QString& tableName, int32_t type) = 0;
+
+    // Opens "SELECT * FROM <table>" through OpenTable. Any other query reads as a snapshot; a
+    // dynaset over it cannot add rows (SQLite refuses it at once, ODBC at its first AddNew).
+    std::shared_ptr<Recordset> OpenRecordset(const QString& source, int32_t type);
 
     // The file's path, as opened.
     virtual QString Name() const = 0;
@@ -147,6 +106,12 @@ public:
     // Commits what is pending and releases the file. Dropping the last reference without Close
     // does the same.
     void Close() override = 0;
+
+protected:
+    // Fails with errInvalidArgument for a type other than dbOpenSnapshot and dbOpenDynaset.
+    static void CheckRecordsetType(int32_t type);
+    // Opens a query other than one whole table.
+    virtual std::shared_ptr<Recordset> OpenQuery(const QString& source, int32_t type) = 0;
 };
 
 // A field of a recordset's current row: a light proxy, valid while its recordset is.
@@ -212,25 +177,26 @@ public:
     void Close() override = 0;
 };
 
-// The engine: one per process, created at the first database open.
+// The engine: one per process in the tool, created at the first database open; tests make their
+// own with the options they need.
 class DBEngine {
 public:
-    DBEngine();
+    explicit DBEngine(EngineOptions options = {});
     DBEngine(const DBEngine&) = delete;
     DBEngine& operator=(const DBEngine&) = delete;
 
-    // Opens a database file shared, for reading and writing. Never creates a file.
+    // Opens a database file shared, for reading and writing. Never creates a file. The database
+    // keeps the options in force now: those of an EngineOptionsScope on this thread, else the
+    // engine's own.
     std::shared_ptr<Database> OpenDatabase(const QString& path, int16_t options = 0);
+
+    const EngineOptions& Options() const { return options_; }
 
     // How many engines this process has created.
     static int CreatedCount();
 
-    // Called over and over, on the thread that sets it, while the engine's long work (a
-    // statement over a whole table, a commit that waits on the disk) runs on another thread, so
-    // that the window waiting on it keeps painting. The callback must not use the engine and
-    // must not throw; an empty one turns this off and all work stays on the caller's thread.
-    // Drivers that cannot hand their work over (ODBC) never call it.
-    static void SetBusyCallback(std::function<void()> callback);
+private:
+    EngineOptions options_;
 };
 
 // A reference to an open object, or empty. Any use of an empty handle fails with

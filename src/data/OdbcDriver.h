@@ -5,10 +5,16 @@
 // the ODBC code runs on machines without Access. OpenOdbcDatabase (Drivers.h) is its entry point;
 // what is declared here are the pieces worth testing on their own.
 
+#include <QMetaType>
 #include <QString>
+#include <QVariant>
 #include <cstdint>
 
 #include "data/Engine.h"
+
+class QSqlDatabase;
+class QSqlError;
+class QSqlQuery;
 
 namespace dao::detail::odbc {
 
@@ -52,25 +58,19 @@ enum class Operation { Open, Execute, OpenRecordset, Read, Update, Commit };
 Error ToError(const Diagnostic& diagnostic, Operation operation, const QString& table = {},
               const QString& file = {});
 
-// The description for a Jet or ACE file when no Access ODBC driver is installed: what is missing
-// and how to get it on this platform.
-QString MissingAccessDriverText(const QString& path);
+// What a failed call reports, read right after it: the driver's text and native number from Qt,
+// the SQLSTATE from the handle where Qt keeps it to itself.
+Diagnostic FromQtError(const QSqlError& error);
+Diagnostic Diagnose(const QSqlQuery& query);
+Diagnostic Diagnose(const QSqlDatabase& db);
 
-// Parsing of the statements the driver must take apart.
+// Values between the engine and the driver (OdbcValues.cpp).
+Value FromVariant(const QVariant& v);
+QVariant ToVariant(const Value& v, QMetaType columnType);
+// The current row of a query; null columns as invalid QVariants.
+QVariantList RowOf(const QSqlQuery& query, int columns);
 
-// The table of a "SELECT * FROM <table>" source (bare, [bracketed], "quoted" or `quoted`, an
-// optional trailing semicolon), as written; empty when the source has another form.
-QString TableOfSelectAll(const QString& source);
-
-// Turns a leading INSERT INTO or UPDATE into INSERT OR IGNORE INTO / UPDATE OR IGNORE (SQLite's
-// way of leaving out the rows that break a constraint); anything else is returned unchanged.
-QString WithOrIgnore(const QString& sql);
+Error ObjectClosedError();
+Error NothingPendingError();
 
 }  // namespace dao::detail::odbc
-
-namespace dao::testing {
-// Runs action statements on SQLite files through ODBC the way they run on Access files (no
-// OR IGNORE; a statement refused for a row's values is replayed row by row), so that the Access
-// code path is proven where no Access driver exists. Tests only.
-void SetOdbcAccessStyleExecute(bool on);
-}  // namespace dao::testing

@@ -221,10 +221,7 @@ void Form1::Command1_Click() {
         InputBlocker blocker(*this);
         // A statement over a large table, or a commit, runs for seconds without a progress call
         // of its own; the engine calls back while it waits, so that the window keeps painting.
-        dao::DBEngine::SetBusyCallback([this] { KeepPainting(); });
-        struct BusyOff {
-            ~BusyOff() { dao::DBEngine::SetBusyCallback({}); }
-        } busyOff;
+        const dao::EngineOptionsScope painting(dao::WithBusyCallback([this] { KeepPainting(); }));
         try {
             conversion_.Command1_Click();
         } catch (const dao::Error& e) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "data/Drivers.h"
+#include "data/EngineOptions.h"
 
 namespace enginetest {
 
@@ -21,9 +21,11 @@ inline std::string DriverName(Driver driver) {
     return driver == Driver::SqliteCApi ? "SqliteCApi" : "Odbc";
 }
 
-// Sends the engine's SQLite files to the given driver.
-inline void UseDriver(Driver driver) {
-    dao::testing::SetSqliteThroughOdbc(driver == Driver::Odbc);
+// Engine options that send the engine's SQLite files to the given driver.
+inline dao::EngineOptions OptionsFor(Driver driver) {
+    dao::EngineOptions options;
+    options.sqliteThroughOdbc = driver == Driver::Odbc;
+    return options;
 }
 
 }  // namespace enginetest

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <chrono>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <random>
@@ -24,6 +25,7 @@
 
 #include "core/EngineDrivers.h"
 #include "data/Engine.h"
+#include "data/SqlText.h"
 #include "data/SqliteDriver.h"
 #include "support/Raised.h"
 #include "support/SqliteFixture.h"
@@ -36,6 +38,24 @@ namespace {
 dao::DBEngine& Engine() {
     static dao::DBEngine engine;
     return engine;
+}
+
+// Opens through an engine of its own, made with these options.
+std::shared_ptr<dao::Database> OpenWith(const QString& path, dao::EngineOptions options) {
+    dao::DBEngine engine(std::move(options));
+    return engine.OpenDatabase(path);
+}
+
+dao::EngineOptions BusyTimeout(std::chrono::milliseconds timeout) {
+    dao::EngineOptions options;
+    options.busyTimeout = timeout;
+    return options;
+}
+
+dao::EngineOptions Batches(int64_t rows, std::chrono::milliseconds time) {
+    dao::EngineOptions options;
+    options.batches = {rows, time};
+    return options;
 }
 
 Value Text(const std::string& s) {
@@ -53,15 +73,6 @@ INSERT INTO trader VALUES (1, '김', NULL, 1), (2, '이', '010', 1);
 
 class EngineContract : public ::testing::TestWithParam<Driver> {
 protected:
-    void SetUp() override {
-        enginetest::UseDriver(GetParam());
-        dao::testing::SetSqliteBusyTimeout(2000);
-    }
-    void TearDown() override {
-        enginetest::UseDriver(Driver::SqliteCApi);
-        dao::testing::SetSqliteBusyTimeout(2000);
-    }
-
     QString Make(const std::string& sql, const QString& name = QStringLiteral("t.db")) {
         const QString path = folder_.File(name);
         ExecSql(path, sql);
@@ -73,8 +84,12 @@ protected:
         f.write(bytes);
         return f.fileName();
     }
-    static std::shared_ptr<dao::Database> Open(const QString& path) {
-        return Engine().OpenDatabase(path);
+    // Opens through the driver under test, waiting for another program's lock as long as told.
+    std::shared_ptr<dao::Database> Open(const QString& path, std::chrono::milliseconds busyTimeout =
+                                                                 std::chrono::seconds(2)) const {
+        dao::EngineOptions options = enginetest::OptionsFor(GetParam());
+        options.busyTimeout = busyTimeout;
+        return OpenWith(path, std::move(options));
     }
     static std::shared_ptr<dao::Recordset> Snapshot(dao::Database& db, const char* table) {
         return db.OpenRecordset(QStringLiteral("SELECT * FROM %1").arg(table), dao::dbOpenSnapshot);
@@ -399,6 +414,31 @@ TEST_P(EngineContract, SnapshotIsReadOnly) {
     EXPECT_EQ(rs->EditMode(), dao::dbEditNone);
 }
 
+// Every driver words the same situation the same way, from the one catalogue.
+TEST_P(EngineContract, TheSameSituationReadsTheSameOnEveryDriver) {
+    const QString path = Make(kShop);
+    auto db = Open(path);
+    const auto described = [](const std::function<void()>& action) {
+        return Raised(action).Description().toStdString();
+    };
+    auto snapshot = Snapshot(*db, "product");
+    EXPECT_EQ(described([&] { snapshot->AddNew(); }),
+              "읽기 전용 레코드셋(스냅숏)이라 행을 추가하거나 값을 바꿀 수 없습니다.");
+    EXPECT_EQ(described([&] { snapshot->FieldName(99); }),
+              "이 컬렉션에서 99번째 항목을 찾을 수 없습니다.");
+    auto dynaset = Dynaset(*db, "product");
+    EXPECT_EQ(described([&] { dynaset->Update(); }),
+              "추가 중인 행이 없습니다. 먼저 AddNew를 호출하세요.");
+    EXPECT_EQ(described([&] { dynaset->SetFieldValue(0, Text("x")); }),
+              "추가 중인 행이 없습니다. 먼저 AddNew를 호출하세요.");
+    EXPECT_EQ(described([&] { Snapshot(*db, "nothere"); }), "'nothere' 테이블을 찾을 수 없습니다.");
+    EXPECT_EQ(described([&] { db->OpenRecordset(QStringLiteral("SELECT * FROM product"), 7); }),
+              "레코드셋 형식 7은(는) 지원하지 않습니다. 스냅숏(4)이나 다이나셋(2)만 열 수 "
+              "있습니다.");
+    db->Close();
+    EXPECT_EQ(described([&] { snapshot->Eof(); }), "개체가 닫혔거나 더 이상 유효하지 않습니다.");
+}
+
 TEST_P(EngineContract, PendingRowLifecycle) {
     const QString path = Make(
         "CREATE TABLE p (id INTEGER PRIMARY KEY, name TEXT DEFAULT '기본', qty INTEGER DEFAULT 7,"
@@ -529,10 +569,8 @@ TEST_P(EngineContract, ClosedObjectsRefuseFurtherUse) {
 
 TEST_P(EngineContract, ALockHeldByAnotherConnectionIsReported) {
     const QString path = Make(kShop);
-    dao::testing::SetSqliteBusyTimeout(200);
-    auto quick = Open(path);
+    auto quick = Open(path, std::chrono::milliseconds(200));
     auto rs = Dynaset(*quick, "product");
-    dao::testing::SetSqliteBusyTimeout(2000);
     auto patient = Open(path);
 
     sqlite3* other = nullptr;
@@ -552,8 +590,7 @@ TEST_P(EngineContract, ALockHeldByAnotherConnectionIsReported) {
         << e.what();
     EXPECT_EQ(Raised([&] { Save(*rs, {{"code", Text("Z9")}}); }).Number(), dao::errRecordLocked);
     EXPECT_EQ(rs->EditMode(), dao::dbEditAdd);
-    dao::testing::SetSqliteBusyTimeout(200);
-    e = Raised([&] { Open(path); });
+    e = Raised([&] { Open(path, std::chrono::milliseconds(200)); });
     EXPECT_EQ(e.Number(), dao::errDatabaseLocked);
     EXPECT_TRUE(e.Description().contains("Dorvik")) << e.what();
 
@@ -630,8 +667,10 @@ QString MakeFile(const TempFolder& folder, const std::string& sql) {
     return path;
 }
 
-TEST(EngineSqliteDriver, OrIgnoreIsAddedToALeadingUpdateOrInsert) {
-    using dao::detail::sqlite::WithOrIgnore;
+TEST(EngineSqlText, OrIgnoreIsAddedToALeadingUpdateOrInsert) {
+    const auto WithOrIgnore = [](const char* sql) {
+        return dao::detail::sql::WithOrIgnore(QString::fromUtf8(sql)).toStdString();
+    };
     EXPECT_EQ(WithOrIgnore("UPDATE t SET a = 1"), "UPDATE OR IGNORE t SET a = 1");
     EXPECT_EQ(WithOrIgnore("Insert Into t values (1)"), "Insert OR IGNORE Into t values (1)");
     EXPECT_EQ(WithOrIgnore(" -- note\n/* c */ update t set a = 1"),
@@ -640,6 +679,38 @@ TEST(EngineSqliteDriver, OrIgnoreIsAddedToALeadingUpdateOrInsert) {
               "INSERT OR REPLACE INTO t VALUES (1)");
     EXPECT_EQ(WithOrIgnore("update\tor abort t set a = 1"), "update\tor abort t set a = 1");
     EXPECT_EQ(WithOrIgnore("DELETE FROM t"), "DELETE FROM t");
+}
+
+TEST(EngineSqlText, StatementShapesAreReadPastQuotesCommentsAndGroups) {
+    namespace sql = dao::detail::sql;
+    const auto insert = sql::ReadInsert(QStringLiteral(
+        "INSERT INTO [my table] (a, \"b,c\", d) VALUES (1, 'x,)', (2)), (3, ';', 4); -- end"));
+    ASSERT_TRUE(insert.has_value());
+    EXPECT_EQ(insert->table, QStringLiteral("[my table]"));
+    EXPECT_EQ(insert->head, QStringLiteral("INSERT INTO [my table] (a, \"b,c\", d)"));
+    EXPECT_EQ(insert->columns,
+              QStringList({QStringLiteral("a"), QStringLiteral("\"b,c\""), QStringLiteral("d")}));
+    EXPECT_EQ(insert->valueRows,
+              QStringList({QStringLiteral("(1, 'x,)', (2))"), QStringLiteral("(3, ';', 4)")}));
+    const auto select = sql::ReadInsert(QStringLiteral("insert into t select * from u"));
+    ASSERT_TRUE(select.has_value());
+    EXPECT_EQ(select->select, QStringLiteral("select * from u"));
+    EXPECT_FALSE(sql::ReadInsert(QStringLiteral("INSERT INTO t VALUES (1) x")).has_value());
+
+    const auto update = sql::ReadUpdate(
+        QStringLiteral("UPDATE t SET a = 'WHERE' /* WHERE */ WHERE (b = 1 OR c IS NULL);"));
+    ASSERT_TRUE(update.has_value());
+    EXPECT_EQ(update->head, QStringLiteral("UPDATE t SET a = 'WHERE'"));
+    EXPECT_EQ(update->condition, QStringLiteral("(b = 1 OR c IS NULL)"));
+    EXPECT_FALSE(sql::ReadUpdate(QStringLiteral("UPDATE t SET a = 1 FROM u")).has_value());
+    EXPECT_FALSE(sql::ReadUpdate(QStringLiteral("UPDATE t SET a = 1 WHERE")).has_value());
+
+    const auto erase = sql::ReadDelete(QStringLiteral("DELETE * FROM \"t\"\"q\""));
+    ASSERT_TRUE(erase.has_value());
+    EXPECT_TRUE(erase->condition.isEmpty());
+    EXPECT_EQ(sql::TableOfStatement(QStringLiteral("DELETE * FROM \"t\"\"q\"")),
+              QStringLiteral("t\"q"));
+    EXPECT_EQ(sql::TableOfStatement(QStringLiteral("SELECT 1")), QString());
 }
 
 TEST(EngineSqliteDriver, ResultCodesMapToEngineNumbers) {
@@ -655,40 +726,40 @@ TEST(EngineSqliteDriver, BatchesCommitByRowsAndByTime) {
     TempFolder folder;
     const QString path = MakeFile(folder, "CREATE TABLE w (id INTEGER PRIMARY KEY);");
     const auto count = [&] { return QueryValue(path, "SELECT count(*) FROM w"); };
-    struct Limits {
-        Limits() { dao::testing::SetSqliteBatchLimits(100, 60 * 1000); }
-        ~Limits() { dao::testing::SetSqliteBatchLimits(100000, 2000); }
-    } limits;
-    auto db = Engine().OpenDatabase(path);
+    auto db = OpenWith(path, Batches(100, std::chrono::minutes(1)));
     auto rs = db->OpenRecordset("SELECT * FROM w", dao::dbOpenDynaset);
-    const auto save = [&](int id) {
+    int id = 0;
+    const auto save = [&] {
         rs->AddNew();
-        rs->SetFieldValue(0, id);
+        rs->SetFieldValue(0, ++id);
         rs->Update();
     };
-    for (int id = 1; id <= 250; ++id) {
-        save(id);
+    for (int i = 1; i <= 250; ++i) {
+        save();
     }
     EXPECT_EQ(count(), "200");  // two full batches; the rest waits
-    dao::testing::SetSqliteBatchLimits(100, 200);
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
-    save(251);  // the open batch is older than the time limit now
-    EXPECT_EQ(count(), "251");
-    save(252);
-    EXPECT_EQ(count(), "251");
     rs->Close();
+    EXPECT_EQ(count(), "250");
+    db->Close();
+
+    db = OpenWith(path, Batches(100, std::chrono::milliseconds(200)));
+    rs = db->OpenRecordset("SELECT * FROM w", dao::dbOpenDynaset);
+    save();
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    save();  // the open batch is older than the time limit now
     EXPECT_EQ(count(), "252");
+    save();
+    EXPECT_EQ(count(), "252");
+    rs->Close();
+    EXPECT_EQ(count(), "253");
 }
 
 TEST(EngineSqliteDriver, LaterBatchesOfACopyRunAsLongAsTheEarlierOnesTogether) {
     TempFolder folder;
     const QString path = MakeFile(folder, "CREATE TABLE w (id INTEGER PRIMARY KEY);");
     const auto count = [&] { return QueryValue(path, "SELECT count(*) FROM w"); };
-    struct Limits {
-        Limits() { dao::testing::SetSqliteBatchLimits(std::numeric_limits<int64_t>::max(), 100); }
-        ~Limits() { dao::testing::SetSqliteBatchLimits(std::numeric_limits<int64_t>::max(), 2000); }
-    } limits;
-    auto db = Engine().OpenDatabase(path);
+    auto db = OpenWith(
+        path, Batches(std::numeric_limits<int64_t>::max(), std::chrono::milliseconds(100)));
     auto rs = db->OpenRecordset("SELECT * FROM w", dao::dbOpenDynaset);
     int id = 0;
     const auto save = [&] {
@@ -746,9 +817,7 @@ TEST(EngineSqliteDriver, AFailedCommitIsReportedByClose) {
     TempFolder folder;
     const QString path =
         MakeFile(folder, "CREATE TABLE w (id INTEGER PRIMARY KEY); INSERT INTO w VALUES (1);");
-    dao::testing::SetSqliteBusyTimeout(200);
-    auto db = Engine().OpenDatabase(path);
-    dao::testing::SetSqliteBusyTimeout(2000);
+    auto db = OpenWith(path, BusyTimeout(std::chrono::milliseconds(200)));
     auto rs = db->OpenRecordset("SELECT * FROM w", dao::dbOpenDynaset);
     rs->AddNew();
     rs->SetFieldValue(0, 2);
@@ -821,17 +890,15 @@ TEST(EngineSqliteDriver, ALongStatementCallsBackOnTheCallersThreadAndFailsAsUsua
     const auto caller = std::this_thread::get_id();
     int calls = 0;
     int elsewhere = 0;
-    dao::DBEngine::SetBusyCallback([&] {
+    dao::EngineOptions painting;
+    painting.busyCallback = [&] {
         ++(std::this_thread::get_id() == caller ? calls : elsewhere);
         throw std::runtime_error("a failing callback must not reach the engine");
-    });
-    struct Off {
-        ~Off() { dao::DBEngine::SetBusyCallback({}); }
-    } off;
+    };
     const char* const numbers =
         "INSERT INTO n WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c "
         "WHERE x < 400000) SELECT %1 FROM c";
-    auto db = Engine().OpenDatabase(path);
+    auto db = OpenWith(path, painting);
     QElapsedTimer clock;
     clock.start();
     db->Execute(QString::fromLatin1(numbers).arg("x"));
@@ -850,9 +917,19 @@ TEST(EngineSqliteDriver, ALongStatementCallsBackOnTheCallersThreadAndFailsAsUsua
     EXPECT_TRUE(e.Description().contains("overflow")) << qUtf8Printable(e.Description());
     EXPECT_EQ(QueryValue(path, "SELECT count(*) FROM n"), "400000");
 
-    dao::DBEngine::SetBusyCallback({});
+    db->Close();
     const int before = calls;
+    db = Engine().OpenDatabase(path);  // no callback
     db->Execute("UPDATE n SET x = x + 1");
     EXPECT_EQ(calls, before);
+    db->Close();
+
+    // A database opened inside a scope keeps the scope's callback.
+    {
+        const dao::EngineOptionsScope scope(painting);
+        db = Engine().OpenDatabase(path);
+    }
+    db->Execute("UPDATE n SET x = x + 1");
+    EXPECT_GT(calls, before);
     db->Close();
 }

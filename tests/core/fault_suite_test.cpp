@@ -26,7 +26,7 @@
 
 #include "conversion/Conversion.h"
 #include "data/Drivers.h"
-#include "data/SqliteDriver.h"
+#include "data/EngineOptions.h"
 #include "demo/DemoData.h"
 #include "support/FakeForm.h"
 #include "support/FileContents.h"
@@ -204,7 +204,6 @@ public:
 class FaultRun : public ::testing::Test {
 public:
     void SetUp() override {
-        dao::testing::SetSqliteBusyTimeout(100);
         WriteSourceDatabase(SourceFile(), kSourceSize, kSeed);
         WriteDestDatabase(DestFile(), kDestSize, kSeed);
         SetFolders(SourceFolder(), DestFolder());
@@ -220,8 +219,13 @@ public:
             QFile::setPermissions(path, QFileInfo(path).isDir() ? QFileDevice::Permissions(0x7755)
                                                                 : QFileDevice::Permissions(0x6644));
         }
-        dao::testing::SetSqliteBusyTimeout(2000);
-        dao::testing::SetSqliteBatchLimits(100000, 2000);
+    }
+
+    // A lock is given up on quickly, so that the lock cases do not wait the full time.
+    static dao::EngineOptions QuickLocks() {
+        dao::EngineOptions options;
+        options.busyTimeout = std::chrono::milliseconds(100);
+        return options;
     }
 
     QString SourceFolder() const { return tmp.File(QStringLiteral("Dorvik")); }
@@ -366,6 +370,7 @@ public:
                   SQLITE_OK);
     }
 
+    const dao::EngineOptionsScope quickLocks{QuickLocks()};
     TempFolder tmp;
     ScriptedPlatform platform;
     WatchedForm form;
@@ -696,7 +701,9 @@ class LockDuringCopyRun : public FaultRun, public ::testing::WithParamInterface<
 
 TEST_P(LockDuringCopyRun, StopsTheCopyAndReportsWhatTheFileHolds) {
     const LockDuringCopy& other = GetParam();
-    dao::testing::SetSqliteBatchLimits(other.rowsPerCommit, 600000);
+    dao::EngineOptions options = QuickLocks();
+    options.batches = {other.rowsPerCommit, std::chrono::minutes(10)};
+    const dao::EngineOptionsScope batches(options);
     form.onValue = [&](float value) {
         if (value == other.from && !lock) {
             lock = std::make_unique<OtherProgramLock>(DestFile(), other.begin);

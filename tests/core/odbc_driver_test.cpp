@@ -17,6 +17,7 @@
 #include "data/Drivers.h"
 #include "data/Engine.h"
 #include "data/OdbcDriver.h"
+#include "data/SqlText.h"
 #include "support/Raised.h"
 #include "support/SqliteFixture.h"
 
@@ -25,8 +26,16 @@ namespace {
 using dao::Value;
 namespace odbc = dao::detail::odbc;
 
+// SQLite files through ODBC; `accessStyle` runs action statements the way Access runs them.
+dao::EngineOptions ThroughOdbc(bool accessStyle = false) {
+    dao::EngineOptions options;
+    options.sqliteThroughOdbc = true;
+    options.accessStyleExecute = accessStyle;
+    return options;
+}
+
 dao::DBEngine& Engine() {
-    static dao::DBEngine engine;
+    static dao::DBEngine engine(ThroughOdbc());
     return engine;
 }
 
@@ -65,7 +74,6 @@ private:
 class OdbcDriverTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dao::testing::SetSqliteThroughOdbc(true);
         g_messages.clear();
         g_previousHandler = qInstallMessageHandler(RecordMessage);
         file = tmp.File(QStringLiteral("dbbasic.mdb"));
@@ -81,8 +89,6 @@ protected:
     }
 
     void TearDown() override {
-        dao::testing::SetSqliteThroughOdbc(false);
-        dao::testing::SetOdbcAccessStyleExecute(false);
         qInstallMessageHandler(g_previousHandler);
         EXPECT_EQ(dao::testing::LiveDatabases(), 0);
         EXPECT_TRUE(QSqlDatabase::connectionNames().isEmpty())
@@ -131,7 +137,11 @@ TEST_F(OdbcDriverTest, AccessFileWithoutAnAccessDriverFailsWith3170AndSaysWhatTo
 }
 
 TEST(OdbcAccessTextTest, NamesTheRedistributableOrThePlatform) {
-    const QString text = odbc::MissingAccessDriverText(QStringLiteral("/x/dbbasic.mdb"));
+    dao::ErrorContext context;
+    context.file = QStringLiteral("/x/dbbasic.mdb");
+    const QString text =
+        dao::Error(dao::errInstallableIsam, dao::ErrorKind::MissingAccessDriver, context)
+            .Description();
 #ifdef _WIN32
     EXPECT_TRUE(text.contains(QLatin1String("Microsoft Access Database Engine")));
     if (sizeof(void*) == 8) {
@@ -494,7 +504,7 @@ TEST_F(OdbcDriverTest, AFailedCommitIsReported) {
         other.Exec("BEGIN; SELECT count(*) FROM product;");
         const dao::Error e = Raised([&] { rs->Close(); });
         EXPECT_EQ(e.Number(), dao::errRecordLocked);
-        EXPECT_TRUE(e.Description().contains(QString::fromUtf8("3개 행")))
+        EXPECT_TRUE(e.Description().contains(QString::fromUtf8("행 3개")))
             << e.Description().toStdString();
         other.Exec("COMMIT;");
     }
@@ -580,8 +590,7 @@ TEST_F(OdbcDriverTest, ExecuteFailsForAMissingTableOrColumnOrBadSyntax) {
 
 // The Access driver fails a whole statement for one bad row; the driver replays it row by row.
 TEST_F(OdbcDriverTest, AccessStyleExecuteLeavesOutOnlyTheFailingRows) {
-    dao::testing::SetOdbcAccessStyleExecute(true);
-    auto db = Open();
+    auto db = dao::DBEngine(ThroughOdbc(true)).OpenDatabase(file);
     const QString pclass = QStringLiteral(
         "Insert Into pclass (Code, ClassName,Used) values ('00001', '대분류명', true)");
     db->Execute(pclass);
@@ -706,14 +715,16 @@ TEST_F(OdbcDriverTest, TheConnectionIsReleasedAfterAFailedOpen) {
     // A folder where a file should be, past the engine's own checks.
     const QString folder = tmp.File(QStringLiteral("folder.db"));
     ASSERT_TRUE(QDir().mkpath(folder));
-    EXPECT_THROW(dao::detail::OpenOdbcDatabase(folder, dao::detail::OdbcTarget::Sqlite),
+    EXPECT_THROW(dao::detail::OpenOdbcDatabase(folder, dao::detail::OdbcTarget::Sqlite,
+                                               dao::detail::OpenOptions(ThroughOdbc())),
                  dao::Error);
     EXPECT_TRUE(QSqlDatabase::connectionNames().isEmpty());
 
     // A file that is not there: nothing is created.
     const QString missing = tmp.File(QStringLiteral("missing.db"));
     EXPECT_EQ(Raised([&] {
-                  dao::detail::OpenOdbcDatabase(missing, dao::detail::OdbcTarget::Sqlite);
+                  dao::detail::OpenOdbcDatabase(missing, dao::detail::OdbcTarget::Sqlite,
+                                                dao::detail::OpenOptions(ThroughOdbc()));
               }).Number(),
               dao::errCannotOpenFile);
     EXPECT_FALSE(QFile::exists(missing));
@@ -918,12 +929,12 @@ TEST(OdbcDiagnosticTest, SqliteDriverFailuresMapByTheirText) {
 
 TEST(OdbcParsingTest, TableOfSelectAll) {
     const auto table = [](const char* sql) {
-        return odbc::TableOfSelectAll(QString::fromUtf8(sql)).toStdString();
+        return dao::detail::sql::TableOfSelectAll(QString::fromUtf8(sql)).toStdString();
     };
     EXPECT_EQ(table("SELECT * FROM product"), "product");
-    EXPECT_EQ(table("  select  *  from  [Trader] ; "), "[Trader]");
-    EXPECT_EQ(table("SELECT * FROM \"a b\""), "\"a b\"");
-    EXPECT_EQ(table("SELECT * FROM `x`"), "`x`");
+    EXPECT_EQ(table("  select  *  from  [Trader] ; "), "Trader");
+    EXPECT_EQ(table("SELECT * FROM \"a b\""), "a b");
+    EXPECT_EQ(table("SELECT * FROM `x`"), "x");
     EXPECT_EQ(table("SELECT * FROM 거래처"), "거래처");
     EXPECT_EQ(table("SELECT a FROM product"), "");
     EXPECT_EQ(table("SELECT * FROM a, b"), "");
@@ -932,7 +943,7 @@ TEST(OdbcParsingTest, TableOfSelectAll) {
 
 TEST(OdbcParsingTest, WithOrIgnore) {
     const auto rewritten = [](const char* sql) {
-        return odbc::WithOrIgnore(QString::fromUtf8(sql)).toStdString();
+        return dao::detail::sql::WithOrIgnore(QString::fromUtf8(sql)).toStdString();
     };
     EXPECT_EQ(rewritten("Insert Into pclass (a) values (1)"),
               "Insert OR IGNORE Into pclass (a) values (1)");

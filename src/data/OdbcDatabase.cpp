@@ -1,0 +1,394 @@
+// The ODBC driver's database: action statements (replayed row by row where the Access driver
+// fails them whole), recordsets, and the opening of a file through the installed drivers.
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QUrl>
+#include <atomic>
+#include <map>
+#include <memory>
+
+#include "data/OdbcApi.h"
+#include "data/OdbcConnection.h"
+#include "data/OdbcRecordset.h"
+#include "data/RowByRow.h"
+#include "data/SqlText.h"
+
+namespace dao::detail::odbc {
+
+namespace {
+
+const QString kOdbcPlugin = QStringLiteral("QODBC");
+
+const QStringList& AccessDriverNames() {
+    // The ACE driver (Office 2007 and later, 32- or 64-bit) reads both formats; the Jet 4.0
+    // driver ships with 32-bit Windows and reads .mdb only.
+    static const QStringList names = {QStringLiteral("Microsoft Access Driver (*.mdb, *.accdb)"),
+                                      QStringLiteral("Microsoft Access Driver (*.mdb)")};
+    return names;
+}
+
+// The SQLite ODBC driver registers as "SQLite3" on Linux distributions and as "SQLite3 ODBC
+// Driver" with its Windows installer.
+const QStringList& SqliteDriverNames() {
+    static const QStringList names = {QStringLiteral("SQLite3"),
+                                      QStringLiteral("SQLite3 ODBC Driver")};
+    return names;
+}
+
+std::atomic<quint64> g_connectionCounter{0};
+
+QString ConnectionValue(const QString& value) {
+    // A value with a separator or a brace goes in braces, with closing braces doubled.
+    if (value.contains(QLatin1Char(';')) || value.contains(QLatin1Char('{')) ||
+        value.contains(QLatin1Char('}')) || value != value.trimmed()) {
+        return QLatin1Char('{') +
+               QString(value).replace(QStringLiteral("}"), QStringLiteral("}}")) + QLatin1Char('}');
+    }
+    return value;
+}
+
+// ---- Row-by-row replay
+
+// A statement that a row's values refused has applied nothing (it ran in its own transaction, or
+// it is SQLite's, whose statements are atomic); it is replayed (RowByRow.h) over the rows'
+// primary keys, or SQLite's rowid.
+class OdbcRowByRow final : public detail::RowByRowTarget {
+public:
+    OdbcRowByRow(Connection& conn, QString table) : conn_(conn), table_(std::move(table)) {}
+
+    bool ReplaysInsertSelect() const override { return true; }
+    QStringList KeyColumns(const QString& table) override { return conn_.KeyColumns(table); }
+
+    QStringList ColumnsOf(const QString& table) override {
+        QSqlQuery probe(conn_.Db());
+        probe.setForwardOnly(true);
+        if (!probe.exec(QStringLiteral("SELECT * FROM ") + table +
+                        QStringLiteral(" WHERE 1 = 0"))) {
+            throw Failed(probe);
+        }
+        QStringList columns;
+        const QSqlRecord record = probe.record();
+        for (int i = 0; i < record.count(); ++i) {
+            columns << conn_.QuoteName(record.fieldName(i));
+        }
+        return columns;
+    }
+
+    std::vector<QVariantList> ReadAll(const QString& select) override {
+        QSqlQuery query(conn_.Db());
+        query.setForwardOnly(true);
+        if (!query.exec(select)) {
+            throw Failed(query);
+        }
+        const int columns = query.record().count();
+        std::vector<QVariantList> rows;
+        while (query.next()) {
+            rows.push_back(RowOf(query, columns));
+        }
+        if (query.lastError().isValid()) {
+            throw Failed(query);
+        }
+        return rows;
+    }
+
+    void RunRow(const QString& statement, const QVariantList& parameters) override {
+        auto it = prepared_.find(statement);
+        if (it == prepared_.end()) {
+            auto query = std::make_unique<QSqlQuery>(conn_.Db());
+            query->setForwardOnly(true);
+            if (!query->prepare(statement)) {
+                throw Failed(*query);
+            }
+            it = prepared_.emplace(statement, std::move(query)).first;
+        }
+        QSqlQuery& query = *it->second;
+        for (int i = 0; i < parameters.size(); ++i) {
+            query.bindValue(i, parameters[i]);
+        }
+        if (query.exec()) {
+            return;
+        }
+        const Diagnostic failure = Diagnose(query);
+        if (!detail::odbc::IsRowFailure(detail::odbc::Classify(failure))) {
+            throw detail::odbc::ToError(failure, Operation::Execute, table_, conn_.Path());
+        }
+    }
+
+    // Without a transaction a replay that fails half way could not be undone.
+    bool Begin() override {
+        if (!conn_.SupportsTransactions()) {
+            return false;
+        }
+        conn_.Begin(Operation::Execute);
+        return true;
+    }
+    void Commit() override {
+        prepared_.clear();
+        conn_.Commit();
+    }
+    void Rollback() noexcept override {
+        prepared_.clear();
+        conn_.Rollback();
+    }
+
+private:
+    Error Failed(const QSqlQuery& query) const {
+        return detail::odbc::ToError(Diagnose(query), Operation::Execute, table_, conn_.Path());
+    }
+
+    Connection& conn_;
+    QString table_;
+    std::map<QString, std::unique_ptr<QSqlQuery>> prepared_;
+};
+
+// ---- Database
+
+class OdbcDatabase final : public Database {
+public:
+    explicit OdbcDatabase(std::shared_ptr<Connection> connection)
+        : conn_(std::move(connection)), path_(conn_->Path()) {}
+
+    OdbcDatabase(const OdbcDatabase&) = delete;
+    OdbcDatabase& operator=(const OdbcDatabase&) = delete;
+
+    ~OdbcDatabase() override {
+        // Dropped without Close: what is pending is committed, even while recordsets keep the
+        // connection open. A failure can only be logged here; Close reports it.
+        if (conn_ && conn_->IsOpen()) {
+            try {
+                conn_->Commit();
+            } catch (const Error& e) {
+                qWarning("%s", e.what());
+            }
+        }
+    }
+
+    void Execute(const QString& sql) override {
+        EnsureOpen();
+        Connection& c = *conn_;
+        c.Commit();
+        // SQLite leaves out the rows that break a constraint by itself (OR IGNORE). The Access
+        // driver fails the whole statement instead, so there the statement runs in its own
+        // transaction, to be rolled back and replayed row by row.
+        const bool ownTransaction = c.AccessStyle();
+        const QString statement = ownTransaction ? sql : sql::WithOrIgnore(sql);
+        if (ownTransaction) {
+            c.Begin(Operation::Execute);
+        }
+        Diagnostic failure;
+        bool ok = false;
+        {
+            QSqlQuery query(c.Db());
+            query.setForwardOnly(true);
+            ok = query.exec(statement);
+            if (!ok) {
+                failure = Diagnose(query);
+            }
+        }
+        if (ok) {
+            c.Commit();
+            return;
+        }
+        c.Rollback();
+        const QString table = sql::TableOfStatement(sql);
+        if (detail::odbc::IsRowFailure(detail::odbc::Classify(failure))) {
+            OdbcRowByRow target(c, table);
+            if (detail::ReplayRowByRow(sql, target)) {
+                return;
+            }
+        }
+        throw detail::odbc::ToError(failure, Operation::Execute, table, c.Path());
+    }
+
+    std::shared_ptr<Recordset> OpenTable(const QString& tableName, int32_t type) override {
+        PrepareToOpen(type);
+        const QString query = QStringLiteral("SELECT * FROM ") + conn_->QuoteName(tableName);
+        return std::make_shared<OdbcRecordset>(conn_, query, tableName, type == dbOpenDynaset);
+    }
+
+    QString Name() const override { return path_; }
+
+    void Close() override {
+        if (!conn_) {
+            return;
+        }
+        std::shared_ptr<Connection> connection = std::move(conn_);
+        connection->Shutdown();
+    }
+
+protected:
+    std::shared_ptr<Recordset> OpenQuery(const QString& source, int32_t type) override {
+        PrepareToOpen(type);
+        return std::make_shared<OdbcRecordset>(conn_, source, QString(), type == dbOpenDynaset);
+    }
+
+private:
+    void EnsureOpen() const {
+        if (!conn_ || !conn_->IsOpen()) {
+            throw ObjectClosedError();
+        }
+    }
+
+    void PrepareToOpen(int32_t type) {
+        EnsureOpen();
+        CheckRecordsetType(type);
+        conn_->Commit();
+    }
+
+    std::shared_ptr<Connection> conn_;
+    QString path_;
+};
+
+QString NextConnectionName() {
+    return QStringLiteral("dao-odbc-%1").arg(++g_connectionCounter);
+}
+
+// An error about the file being opened, which the message names in the platform's way.
+Error OpenError(int32_t number, ErrorKind kind, const QString& path,
+                const QString& driverText = {}) {
+    return Error(number, kind, {QDir::toNativeSeparators(path), {}, {}, driverText, {}});
+}
+
+struct ConnectResult {
+    std::shared_ptr<Connection> connection;
+    Diagnostic failure;
+    bool pluginFailed = false;
+};
+
+ConnectResult Connect(const QString& connectionString, const QString& path, OdbcTarget target,
+                      bool accessStyle = false) {
+    ConnectResult result;
+    const QString name = NextConnectionName();
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(kOdbcPlugin, name);
+        if (!db.isValid()) {
+            result.pluginFailed = true;
+        } else {
+            db.setDatabaseName(connectionString);
+            if (db.open()) {
+                result.connection =
+                    std::make_shared<Connection>(name, path, target, accessStyle, db);
+                return result;
+            }
+            result.failure = FromQtError(db.lastError());
+        }
+    }
+    // No QSqlDatabase of this name is left, so the removal does not warn.
+    QSqlDatabase::removeDatabase(name);
+    return result;
+}
+
+// The candidates that are installed, in their order; all of them when the list is not known.
+QStringList Installed(const QStringList& candidates) {
+    QStringList result = candidates;
+    if (const std::optional<QStringList> installed = OdbcApi::Get().InstalledDrivers()) {
+        result.removeIf([&installed](const QString& name) {
+            return !installed->contains(name, Qt::CaseInsensitive);
+        });
+    }
+    return result;
+}
+
+std::shared_ptr<Database> OpenAccess(const QString& path, const QString& nativePath) {
+    for (const QString& driver : Installed(AccessDriverNames())) {
+        const QString connection = QStringLiteral("DRIVER={%1};DBQ=%2;Exclusive=0;ReadOnly=0")
+                                       .arg(driver, ConnectionValue(nativePath));
+        ConnectResult result = Connect(connection, path, OdbcTarget::Access);
+        if (result.pluginFailed) {
+            throw OpenError(errInstallableIsam, ErrorKind::MissingOdbcPlugin, path);
+        }
+        if (result.connection) {
+            return std::make_shared<OdbcDatabase>(std::move(result.connection));
+        }
+        if (detail::odbc::Classify(result.failure) != Failure::MissingDriver) {
+            throw detail::odbc::ToError(result.failure, Operation::Open, {}, path);
+        }
+    }
+    throw OpenError(errInstallableIsam, ErrorKind::MissingAccessDriver, path);
+}
+
+std::shared_ptr<Database> OpenSqlite(const QString& path, const detail::OpenOptions& options) {
+    // The SQLite driver takes no braces around a value, and the driver manager narrows the text
+    // of the connection string to single bytes; a percent-encoded file URI survives both.
+    // NoCreat: never create a missing file. Timeout: how long to wait for another process's lock
+    // (the same setting as the C API driver's). BigInt: report INTEGER columns as 64-bit, or large
+    // values are cut. The driver's StepAPI mode would stream rows, but it lets only one statement
+    // of a connection step at a time and silently ends the others, which would cut a snapshot
+    // short as soon as a row is saved; so each result is read whole when it is run.
+    QString uri = QString::fromLatin1(
+        QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded(QUrl::FullyEncoded));
+    uri.replace(QLatin1Char(';'), QLatin1String("%3B"));
+    ConnectResult result;
+    for (const QString& driver : Installed(SqliteDriverNames())) {
+        const QString connection =
+            QStringLiteral("DRIVER={%1};Database=%2;NoCreat=1;Timeout=%3;BigInt=1")
+                .arg(driver, uri, QString::number(options.engine.busyTimeout.count()));
+        result = Connect(connection, path, OdbcTarget::Sqlite, options.engine.accessStyleExecute);
+        if (result.pluginFailed) {
+            throw OpenError(errInstallableIsam, ErrorKind::MissingOdbcPlugin, path);
+        }
+        if (result.connection || detail::odbc::Classify(result.failure) != Failure::MissingDriver) {
+            break;
+        }
+    }
+    if (!result.connection) {
+        if (result.failure.message.isEmpty() ||
+            detail::odbc::Classify(result.failure) == Failure::MissingDriver) {
+            throw OpenError(errInstallableIsam, ErrorKind::MissingSqliteOdbcDriver, path,
+                            result.failure.message);
+        }
+        throw detail::odbc::ToError(result.failure, Operation::Open, {}, path);
+    }
+    // The SQLite driver connects without reading the file: a damaged file, or one that another
+    // process holds exclusively, shows only at the first read.
+    Diagnostic failure;
+    bool readable = false;
+    {
+        QSqlQuery probe(result.connection->Db());
+        probe.setForwardOnly(true);
+        readable = probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")) && probe.next();
+        if (!readable) {
+            failure = Diagnose(probe);
+        }
+    }
+    if (!readable) {
+        result.connection.reset();  // released before the error goes up
+        throw detail::odbc::ToError(failure, Operation::Open, {}, path);
+    }
+    return std::make_shared<OdbcDatabase>(std::move(result.connection));
+}
+
+}  // namespace
+
+}  // namespace dao::detail::odbc
+
+namespace dao::detail {
+
+std::shared_ptr<Database> OpenOdbcDatabase(const QString& path, OdbcTarget target,
+                                           const OpenOptions& options) {
+    using namespace odbc;
+    if (!QSqlDatabase::isDriverAvailable(kOdbcPlugin)) {
+        throw OpenError(errInstallableIsam, ErrorKind::MissingOdbcPlugin, path);
+    }
+    const QString nativePath = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+    // The drivers would open a read-only file for reading only, without a word, and the first
+    // write would fail; the engine promises a database open for reading and writing.
+    if (!QFileInfo(path).isWritable()) {
+        throw OpenError(errCannotOpenFile, ErrorKind::FileNotWritable, path);
+    }
+    // QODBC reads a connection string that mentions ".dsn" anywhere as a file DSN.
+    if (nativePath.contains(QLatin1String(".dsn"), Qt::CaseInsensitive)) {
+        throw OpenError(errCannotOpenFile, ErrorKind::DsnInPath, path);
+    }
+    if (target == OdbcTarget::Access) {
+        return OpenAccess(path, nativePath);
+    }
+    return OpenSqlite(path, options);
+}
+
+}  // namespace dao::detail
