@@ -7,7 +7,7 @@
 #include <tuple>
 #include <vector>
 
-#include "data/Platform.h"
+#include "conversion/Platform.h"
 
 // A silent user for the benchmark: types the run password, answers Yes to the confirmation and OK
 // to everything else, and keeps every message box's text so that a run that reported a failure

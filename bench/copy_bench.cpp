@@ -44,7 +44,7 @@
 
 #include "BenchPlatform.h"
 #include "data/EngineOptions.h"
-#include "data/OpenClose.h"
+#include "conversion/OpenClose.h"
 #include "demo/DemoData.h"
 #include "ui/Form1.h"
 
