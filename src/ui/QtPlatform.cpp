@@ -12,10 +12,6 @@
 
 namespace {
 
-// The organisation part of the settings path: the name the accounting products' runtime files
-// their settings under.
-const QString kSettingsRoot = QStringLiteral("VB and VBA Program Settings");
-
 constexpr int kButtonsMask = 0x0f;
 constexpr int kIconMask = 0xf0;
 constexpr int kDefaultMask = 0xf00;
@@ -133,13 +129,13 @@ QString QtPlatform::InputBox(const QString& prompt, bool hideInput) {
     return dialog.exec() == QDialog::Accepted ? dialog.textValue() : QString();
 }
 
-std::unique_ptr<QSettings> QtPlatform::OpenSettings(const QString& appName) {
-    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, kSettingsRoot,
+std::unique_ptr<QSettings> QtPlatform::OpenSettings(const QString& appName, const QString& root) {
+    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, root,
                                        appName);
 }
 
 QString QtPlatform::GetSetting(const QString& appName, const QString& section, const QString& key) {
-    const std::unique_ptr<QSettings> settings = OpenSettings(appName);
+    const std::unique_ptr<QSettings> settings = OpenSettings(appName, settingsRoot_);
     settings->beginGroup(section);
     return settings->value(key).toString();
 }
