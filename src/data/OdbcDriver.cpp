@@ -81,6 +81,7 @@ const QStringList& SqliteDriverNames() {
 }
 
 std::atomic<bool> g_accessStyleExecute{false};
+std::atomic<testing::OdbcPathMap> g_sqliteOdbcPathMap{nullptr};
 std::atomic<quint64> g_connectionCounter{0};
 
 // ---- The few ODBC calls made directly
@@ -1750,8 +1751,12 @@ std::shared_ptr<Database> OpenSqlite(const QString& path) {
     // values are cut. The driver's StepAPI mode would stream rows, but it lets only one statement
     // of a connection step at a time and silently ends the others, which would cut a snapshot
     // short as soon as a row is saved; so each result is read whole when it is run.
-    QString uri = QString::fromLatin1(
-        QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded(QUrl::FullyEncoded));
+    QString driverPath = QFileInfo(path).absoluteFilePath();
+    if (const testing::OdbcPathMap map = g_sqliteOdbcPathMap.load()) {
+        driverPath = map(driverPath);
+    }
+    QString uri =
+        QString::fromLatin1(QUrl::fromLocalFile(driverPath).toEncoded(QUrl::FullyEncoded));
     uri.replace(QLatin1Char(';'), QLatin1String("%3B"));
     ConnectResult result;
     for (const QString& driver : Installed(SqliteDriverNames())) {
@@ -2163,6 +2168,9 @@ std::shared_ptr<Database> OpenOdbcDatabase(const QString& path, OdbcTarget targe
 namespace testing {
 void SetOdbcAccessStyleExecute(bool on) {
     g_accessStyleExecute = on;
+}
+void SetSqliteOdbcPathMap(OdbcPathMap map) {
+    g_sqliteOdbcPathMap = map;
 }
 }  // namespace testing
 

@@ -73,4 +73,10 @@ namespace dao::testing {
 // OR IGNORE; a statement refused for a row's values is replayed row by row), so that the Access
 // code path is proven where no Access driver exists. Tests only.
 void SetOdbcAccessStyleExecute(bool on);
+
+// Gives the SQLite ODBC driver another path for a file than the program's own: under Wine that
+// driver is the host's (reached through Wine's odbc32), which reads host paths only. Tests only;
+// nullptr gives the path as it is.
+using OdbcPathMap = QString (*)(const QString& path);
+void SetSqliteOdbcPathMap(OdbcPathMap map);
 }  // namespace dao::testing
