@@ -10,6 +10,13 @@
 #include <QWidget>
 #include <vector>
 
+#ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
 namespace {
 
 constexpr int kButtonsMask = 0x0f;
@@ -135,9 +142,30 @@ std::unique_ptr<QSettings> QtPlatform::OpenSettings(const QString& appName, cons
 }
 
 QString QtPlatform::GetSetting(const QString& appName, const QString& section, const QString& key) {
+#ifdef Q_OS_WIN
+    // QSettings creates the application's registry key as soon as it reads from it; the tool
+    // only reads, so the value is read directly and a missing key stays missing.
+    const QString subKey =
+        QStringLiteral("Software\\%1\\%2\\%3").arg(settingsRoot_, appName, section);
+    const auto* sub = reinterpret_cast<LPCWSTR>(subKey.utf16());
+    const auto* name = reinterpret_cast<LPCWSTR>(key.utf16());
+    DWORD bytes = 0;
+    if (RegGetValueW(HKEY_CURRENT_USER, sub, name, RRF_RT_REG_SZ, nullptr, nullptr, &bytes) !=
+        ERROR_SUCCESS) {
+        return QString();
+    }
+    std::vector<wchar_t> text(bytes / sizeof(wchar_t) + 1, L'\0');
+    bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    if (RegGetValueW(HKEY_CURRENT_USER, sub, name, RRF_RT_REG_SZ, nullptr, text.data(), &bytes) !=
+        ERROR_SUCCESS) {
+        return QString();
+    }
+    return QString::fromWCharArray(text.data());
+#else
     const std::unique_ptr<QSettings> settings = OpenSettings(appName, settingsRoot_);
     settings->beginGroup(section);
     return settings->value(key).toString();
+#endif
 }
 
 void QtPlatform::Beep() {
