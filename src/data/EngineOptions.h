@@ -4,6 +4,7 @@
 // wait for another program's lock, when saved rows are committed, what to call while long work
 // keeps the caller waiting, and the two switches that let tests run the ODBC code on SQLite files.
 
+#include <QString>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -37,6 +38,10 @@ struct EngineOptions {
     // ...and there, action statements run the way they run on Access files (no OR IGNORE; a
     // statement refused for a row's values is replayed row by row).
     bool accessStyleExecute = false;
+    // Tests only: the path the SQLite ODBC driver is given for a file; empty gives it the file's
+    // absolute path. Under Wine that driver is the host's (reached through Wine's odbc32), which
+    // reads host paths only.
+    std::function<QString(const QString&)> odbcSqlitePath;
 };
 
 // The default options, with a busy callback.

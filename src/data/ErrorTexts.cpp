@@ -36,16 +36,18 @@ QString MissingAccessDriverText(const QString& file) {
 #if defined(_WIN32)
     if constexpr (sizeof(void*) == 8) {
         text += QStringLiteral(
-            "이 프로그램은 64비트용이라 64비트 Microsoft Access ODBC 드라이버가 필요한데, 이 "
-            "컴퓨터에는 설치되어 있지 않습니다. Microsoft 다운로드 센터에서 'Microsoft Access "
+            "이 프로그램은 64비트용이라 64비트 Microsoft Access ODBC 드라이버(Microsoft Access "
+            "Driver (*.mdb, *.accdb))가 필요한데, 이 컴퓨터에는 설치되어 있지 않습니다. Microsoft "
+            "다운로드 센터에서 'Microsoft Access "
             "Database Engine 재배포 가능 패키지'의 64비트판을 설치하세요. 또는 이 프로그램의 "
             "32비트판을 쓰면 Windows에 기본으로 들어 있는 Jet 4.0 드라이버(Microsoft Access "
             "Driver (*.mdb))로 열 수 있습니다.");
     } else {
         text += QStringLiteral(
             "이 컴퓨터에서 32비트 Microsoft Access ODBC 드라이버(Microsoft Access Driver "
-            "(*.mdb))를 찾을 수 없습니다. Windows에 기본으로 들어 있는 Jet 4.0 드라이버가 빠져 "
-            "있다면 Microsoft 다운로드 센터에서 'Microsoft Access Database Engine 재배포 가능 "
+            "(*.mdb) 또는 Microsoft Access Driver (*.mdb, *.accdb))를 찾을 수 없습니다. "
+            "Windows에 기본으로 들어 있는 Jet 4.0 드라이버(Microsoft Access Driver (*.mdb))가 "
+            "빠져 있다면 Microsoft 다운로드 센터에서 'Microsoft Access Database Engine 재배포 가능 "
             "패키지'의 32비트판을 설치하세요.");
     }
 #else

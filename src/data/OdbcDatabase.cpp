@@ -320,8 +320,12 @@ std::shared_ptr<Database> OpenSqlite(const QString& path, const detail::OpenOpti
     // values are cut. The driver's StepAPI mode would stream rows, but it lets only one statement
     // of a connection step at a time and silently ends the others, which would cut a snapshot
     // short as soon as a row is saved; so each result is read whole when it is run.
-    QString uri = QString::fromLatin1(
-        QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded(QUrl::FullyEncoded));
+    QString driverPath = QFileInfo(path).absoluteFilePath();
+    if (options.engine.odbcSqlitePath) {
+        driverPath = options.engine.odbcSqlitePath(driverPath);
+    }
+    QString uri =
+        QString::fromLatin1(QUrl::fromLocalFile(driverPath).toEncoded(QUrl::FullyEncoded));
     uri.replace(QLatin1Char(';'), QLatin1String("%3B"));
     ConnectResult result;
     for (const QString& driver : Installed(SqliteDriverNames())) {

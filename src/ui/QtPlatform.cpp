@@ -10,11 +10,14 @@
 #include <QWidget>
 #include <vector>
 
-namespace {
+#ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
 
-// The organisation part of the settings path: the name the accounting products' runtime files
-// their settings under.
-const QString kSettingsRoot = QStringLiteral("VB and VBA Program Settings");
+namespace {
 
 // The button sets of the flags' low digit, in the order the flags count them for the default.
 std::vector<QMessageBox::StandardButton> ButtonsFor(int flags) {
@@ -130,15 +133,36 @@ QString QtPlatform::InputBox(const QString& prompt, bool hideInput) {
     return dialog.exec() == QDialog::Accepted ? dialog.textValue() : QString();
 }
 
-std::unique_ptr<QSettings> QtPlatform::OpenSettings(const QString& appName) {
-    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, kSettingsRoot,
+std::unique_ptr<QSettings> QtPlatform::OpenSettings(const QString& appName, const QString& root) {
+    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, root,
                                        appName);
 }
 
 QString QtPlatform::GetSetting(const QString& appName, const QString& section, const QString& key) {
-    const std::unique_ptr<QSettings> settings = OpenSettings(appName);
+#ifdef Q_OS_WIN
+    // QSettings creates the application's registry key as soon as it reads from it; the tool
+    // only reads, so the value is read directly and a missing key stays missing.
+    const QString subKey =
+        QStringLiteral("Software\\%1\\%2\\%3").arg(settingsRoot_, appName, section);
+    const auto* sub = reinterpret_cast<LPCWSTR>(subKey.utf16());
+    const auto* name = reinterpret_cast<LPCWSTR>(key.utf16());
+    DWORD bytes = 0;
+    if (RegGetValueW(HKEY_CURRENT_USER, sub, name, RRF_RT_REG_SZ, nullptr, nullptr, &bytes) !=
+        ERROR_SUCCESS) {
+        return QString();
+    }
+    std::vector<wchar_t> text(bytes / sizeof(wchar_t) + 1, L'\0');
+    bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    if (RegGetValueW(HKEY_CURRENT_USER, sub, name, RRF_RT_REG_SZ, nullptr, text.data(), &bytes) !=
+        ERROR_SUCCESS) {
+        return QString();
+    }
+    return QString::fromWCharArray(text.data());
+#else
+    const std::unique_ptr<QSettings> settings = OpenSettings(appName, settingsRoot_);
     settings->beginGroup(section);
     return settings->value(key).toString();
+#endif
 }
 
 void QtPlatform::Beep() {

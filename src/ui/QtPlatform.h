@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QString>
 #include <memory>
+#include <utility>
 
 #include "conversion/Platform.h"
 
@@ -16,10 +17,18 @@ class QWidget;
 // The title of the tool: shown on every message box and input box that passes no title.
 inline const QString kAppTitle = QStringLiteral("Dorvik -> SolvanePlus 자료 복사");
 
+// The organisation the accounting products' runtime files their per-user settings under.
+inline const QString kSettingsRoot = QStringLiteral("VB and VBA Program Settings");
+
 // The platform services on Qt: QMessageBox, QInputDialog, QSettings in the place where the
 // home platform's per-user application settings live, and the main window.
 class QtPlatform : public Platform {
 public:
+    // Tests give a settings root of their own: on Windows the store is the registry, which
+    // cannot be moved to a scratch folder, and the products' real keys must stay untouched.
+    explicit QtPlatform(QString settingsRoot = kSettingsRoot)
+        : settingsRoot_(std::move(settingsRoot)) {}
+
     // The dialogs are centred on this window, and Unload closes it.
     void SetMainWindow(QWidget* window) { mainWindow_ = window; }
 
@@ -45,15 +54,17 @@ public:
                                      const QString& title);
 
     // The settings of one application in the per-user store the accounting products write:
-    // HKEY_CURRENT_USER\Software\VB and VBA Program Settings\<application> on Windows,
-    // "VB and VBA Program Settings/<application>.conf" under the user's configuration folder
-    // elsewhere. Sections are groups.
-    static std::unique_ptr<QSettings> OpenSettings(const QString& appName);
+    // HKEY_CURRENT_USER\Software\<root>\<application> on Windows, "<root>/<application>.conf"
+    // under the user's configuration folder elsewhere. Sections are groups.
+    static std::unique_ptr<QSettings> OpenSettings(const QString& appName,
+                                                   const QString& root = kSettingsRoot);
+    const QString& SettingsRoot() const { return settingsRoot_; }
 
     // Line breaks as a dialog shows them: CR LF and a lone CR become LF.
     static QString DisplayText(const QString& text);
 
 private:
+    QString settingsRoot_;
     QPointer<QWidget> mainWindow_;
 };
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "data/EngineOptions.h"
+#include "support/Wine.h"
 
 namespace enginetest {
 
@@ -25,6 +26,7 @@ inline std::string DriverName(Driver driver) {
 inline dao::EngineOptions OptionsFor(Driver driver) {
     dao::EngineOptions options;
     options.sqliteThroughOdbc = driver == Driver::Odbc;
+    options.odbcSqlitePath = OdbcDriverPath;
     return options;
 }
 

@@ -416,6 +416,10 @@ TEST(DemoData, SettingsReadBackFromThePrivateFolder) {
     EXPECT_TRUE(QFileInfo::exists(configHome + "/VB and VBA Program Settings/Solvane2.conf"));
     EXPECT_EQ(DemoSettingsFile(configHome, SourceSettingsApp()),
               QDir(configHome).absoluteFilePath("VB and VBA Program Settings/세금계산서.conf"));
+#ifdef Q_OS_WIN
+    // There the tool reads the registry, and reading it here would touch the products' own keys.
+    GTEST_SKIP() << "the demo's settings files are read by the tool on Linux only";
+#endif
 
     {
         // Read as the tool reads them, with the user scope at the private folder.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <chrono>
@@ -34,6 +35,11 @@ using dao::Value;
 using enginetest::Driver;
 
 namespace {
+
+// A message names a file by the path it was given or, on Windows, with backslashes.
+bool NamesFile(const QString& text, const QString& path) {
+    return text.contains(path) || text.contains(QDir::toNativeSeparators(path));
+}
 
 dao::DBEngine& Engine() {
     static dao::DBEngine engine;
@@ -148,7 +154,7 @@ TEST_P(EngineContract, OpenFailuresHaveTheirNumbers) {
     const QString truncated = Write("truncated.db", FileBytes(whole).left(6000));
     const dao::Error e = Raised([&] { Open(truncated); });
     EXPECT_EQ(e.Number(), dao::errUnrecognisedFormat);
-    EXPECT_TRUE(e.Description().contains(truncated)) << e.what();
+    EXPECT_TRUE(NamesFile(e.Description(), truncated)) << e.what();
 }
 
 TEST_P(EngineContract, ReadOnlyFileIsRefusedAtOpen) {
@@ -176,6 +182,13 @@ TEST_P(EngineContract, ReadOnlyFileIsRefusedAtOpen) {
         }
     }
 #endif
+#ifdef _WIN32
+    if (QFile probe(path); probe.open(QIODevice::ReadWrite)) {
+        probe.close();
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+        GTEST_SKIP() << "the read-only attribute does not stop writes here (Wine run as root)";
+    }
+#endif
     const dao::Error e = Raised([&] { Open(path); });
 #ifdef __linux__
     if (immutable) {
@@ -184,7 +197,7 @@ TEST_P(EngineContract, ReadOnlyFileIsRefusedAtOpen) {
 #endif
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
     EXPECT_EQ(e.Number(), dao::errCannotOpenFile);
-    EXPECT_TRUE(e.Description().contains(path) && e.Description().contains("읽기 전용"))
+    EXPECT_TRUE(NamesFile(e.Description(), path) && e.Description().contains("읽기 전용"))
         << e.what();
 }
 
@@ -586,7 +599,7 @@ TEST_P(EngineContract, ALockHeldByAnotherConnectionIsReported) {
 
     e = Raised([&] { quick->Execute("UPDATE product SET unit = 'x'"); });
     EXPECT_EQ(e.Number(), dao::errRecordLocked);
-    EXPECT_TRUE(e.Description().contains(path) && e.Description().contains("다른 프로그램"))
+    EXPECT_TRUE(NamesFile(e.Description(), path) && e.Description().contains("다른 프로그램"))
         << e.what();
     EXPECT_EQ(Raised([&] { Save(*rs, {{"code", Text("Z9")}}); }).Number(), dao::errRecordLocked);
     EXPECT_EQ(rs->EditMode(), dao::dbEditAdd);

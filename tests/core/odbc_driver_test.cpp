@@ -20,6 +20,7 @@
 #include "data/SqlText.h"
 #include "support/Raised.h"
 #include "support/SqliteFixture.h"
+#include "support/Wine.h"
 
 namespace {
 
@@ -31,6 +32,7 @@ dao::EngineOptions ThroughOdbc(bool accessStyle = false) {
     dao::EngineOptions options;
     options.sqliteThroughOdbc = true;
     options.accessStyleExecute = accessStyle;
+    options.odbcSqlitePath = OdbcDriverPath;
     return options;
 }
 
@@ -144,9 +146,16 @@ TEST(OdbcAccessTextTest, NamesTheRedistributableOrThePlatform) {
             .Description();
 #ifdef _WIN32
     EXPECT_TRUE(text.contains(QLatin1String("Microsoft Access Database Engine")));
+    // The driver this program's bitness lacks is named: the 64-bit program needs the Access
+    // Database Engine's driver, the 32-bit one finds the Jet driver that ships with Windows.
+    EXPECT_TRUE(text.contains(QLatin1String("Microsoft Access Driver (*.mdb, *.accdb)")));
     if (sizeof(void*) == 8) {
         EXPECT_TRUE(text.contains(QString::fromUtf8("64비트")));
         EXPECT_TRUE(text.contains(QString::fromUtf8("32비트판")));
+        EXPECT_TRUE(text.contains(QLatin1String("Jet 4.0")));
+    } else {
+        EXPECT_TRUE(text.contains(QString::fromUtf8("32비트")));
+        EXPECT_TRUE(text.contains(QLatin1String("Microsoft Access Driver (*.mdb))")));
         EXPECT_TRUE(text.contains(QLatin1String("Jet 4.0")));
     }
 #else

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QInputDialog>
 #include <QLibraryInfo>
@@ -12,6 +13,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTranslator>
+#include <memory>
 
 #include "ui/Form1.h"
 #include "ui/QtPlatform.h"
@@ -187,32 +189,74 @@ TEST(QtPlatformInputBox, ReturnsTheTypedTextOrEmptyOnCancel) {
     EXPECT_EQ(Enter(false, QStringLiteral("kolum482")), QString());
 }
 
-// Every settings test gets a store of its own in a fresh folder.
+// Every settings test gets a store of its own: a fresh folder, and a settings root of its own,
+// which on Windows is a registry key of its own that the test removes afterwards. The products'
+// real keys are never touched.
 class QtPlatformSettings : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+        RemoveRoot();
     }
     void TearDown() override {
+        RemoveRoot();
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
                            qEnvironmentVariable("XDG_CONFIG_HOME"));
     }
 
-    static void Write(const QString& app, const QString& section, const QString& key,
-                      const QString& value) {
-        QSettings settings(QSettings::NativeFormat, QSettings::UserScope,
-                           QStringLiteral("VB and VBA Program Settings"), app);
-        settings.beginGroup(section);
-        settings.setValue(key, value);
-        settings.endGroup();
-        settings.sync();
-        ASSERT_EQ(settings.status(), QSettings::NoError);
+    void RemoveRoot() const {
+#ifdef Q_OS_WIN
+        QSettings software(QStringLiteral("HKEY_CURRENT_USER\\Software"), QSettings::NativeFormat);
+        software.remove(root);
+        software.sync();
+        EXPECT_FALSE(software.childGroups().contains(root));
+#endif
+    }
+
+    // Where the settings of an application's section live, as the products write them.
+    std::unique_ptr<QSettings> Section(const QString& app, const QString& section) const {
+#ifdef Q_OS_WIN
+        return std::make_unique<QSettings>(
+            QStringLiteral("HKEY_CURRENT_USER\\Software\\%1\\%2\\%3").arg(root, app, section),
+            QSettings::NativeFormat);
+#else
+        auto settings = std::make_unique<QSettings>(
+            dir.filePath(QStringLiteral("%1/%2.conf").arg(root, app)), QSettings::NativeFormat);
+        settings->beginGroup(section);
+        return settings;
+#endif
+    }
+
+    bool StoreExists(const QString& app) const {
+#ifdef Q_OS_WIN
+        return QSettings(QStringLiteral("HKEY_CURRENT_USER\\Software\\%1").arg(root),
+                         QSettings::NativeFormat)
+            .childGroups()
+            .contains(app);
+#else
+        return QFileInfo::exists(dir.filePath(QStringLiteral("%1/%2.conf").arg(root, app)));
+#endif
+    }
+
+    void Write(const QString& app, const QString& section, const QString& key,
+               const QString& value) const {
+        const auto settings = Section(app, section);
+        settings->setValue(key, value);
+        settings->sync();
+        ASSERT_EQ(settings->status(), QSettings::NoError);
     }
 
     QTemporaryDir dir;
-    QtPlatform platform;
+    const QString root = QStringLiteral("dorvik2solvane tests %1 VB and VBA Program Settings")
+                             .arg(QCoreApplication::applicationPid());
+    QtPlatform platform{root};
 };
+
+TEST_F(QtPlatformSettings, TheProductsRootIsTheDefault) {
+    EXPECT_EQ(QtPlatform().SettingsRoot(), QStringLiteral("VB and VBA Program Settings"));
+    EXPECT_EQ(platform.SettingsRoot(), root);
+}
 
 TEST_F(QtPlatformSettings, KoreanApplicationSectionAndKeyRoundTrip) {
     const QString folder = QStringLiteral("C:\\세금계산서\\Data\\");
@@ -221,9 +265,8 @@ TEST_F(QtPlatformSettings, KoreanApplicationSectionAndKeyRoundTrip) {
     EXPECT_EQ(platform.GetSetting(QStringLiteral("세금계산서"), QStringLiteral("환경설정"),
                                   QStringLiteral("db경로")),
               folder);
-    // The store is the per-application file under the settings root.
-    EXPECT_TRUE(QFileInfo::exists(
-        dir.filePath(QStringLiteral("VB and VBA Program Settings/세금계산서.conf"))));
+    // The store is the application's key (Windows) or file (elsewhere) under the settings root.
+    EXPECT_TRUE(StoreExists(QStringLiteral("세금계산서")));
 }
 
 TEST_F(QtPlatformSettings, EachApplicationKeepsItsOwnValue) {
@@ -255,13 +298,12 @@ TEST_F(QtPlatformSettings, MissingKeySectionOrApplicationGivesEmptyText) {
                                 QStringLiteral("db경로"))
                     .isEmpty());
     // Reading creates nothing.
-    EXPECT_FALSE(QFileInfo::exists(
-        dir.filePath(QStringLiteral("VB and VBA Program Settings/Solvane2.conf"))));
+    EXPECT_FALSE(StoreExists(QStringLiteral("Solvane2")));
 }
 
 TEST_F(QtPlatformSettings, OpenSettingsIsTheSameStore) {
     {
-        const auto settings = QtPlatform::OpenSettings(QStringLiteral("Solvane2"));
+        const auto settings = QtPlatform::OpenSettings(QStringLiteral("Solvane2"), root);
         settings->setValue(QStringLiteral("환경설정/db경로"), QStringLiteral("D:\\Solvane"));
     }
     EXPECT_EQ(platform.GetSetting(QStringLiteral("Solvane2"), QStringLiteral("환경설정"),

@@ -1,0 +1,71 @@
+; The Windows installer: the program's folder into Program Files for every user of the machine, a
+; Start-menu shortcut, and an uninstaller registered with Windows. It installs nothing else and
+; writes no settings of the program's own (the program keeps none).
+;
+; tools/build-windows runs makensis with these defined: VERSION (1.0.4), TITLE (the window's title),
+; FILES and UNFILES (the generated lists of what to install and what to remove), ICON, OUTFILE.
+
+Unicode true
+SetCompressor /SOLID lzma
+RequestExecutionLevel admin
+ManifestDPIAware true
+
+!define KEY_NAME "dorvik2solvane"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${KEY_NAME}"
+; A file name cannot hold '>', so the shortcut reads like the README's title.
+!define SHORTCUT "$SMPROGRAMS\Dorvik → SolvanePlus 자료 복사.lnk"
+
+Name "${TITLE} ${VERSION}"
+OutFile "${OUTFILE}"
+Icon "${ICON}"
+UninstallIcon "${ICON}"
+; A 32-bit program: on 64-bit Windows this is "Program Files (x86)".
+InstallDir "$PROGRAMFILES\Dorvik2SolvanePlus"
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
+ShowInstDetails show
+ShowUninstDetails show
+
+!include "MUI2.nsh"
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+!insertmacro MUI_LANGUAGE "Korean"
+
+VIProductVersion "${VERSION}.0"
+VIAddVersionKey /LANG=${LANG_KOREAN} "ProductName" "${TITLE}"
+VIAddVersionKey /LANG=${LANG_KOREAN} "FileDescription" "${TITLE} 설치"
+VIAddVersionKey /LANG=${LANG_KOREAN} "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=${LANG_KOREAN} "ProductVersion" "${VERSION}"
+
+Section "Install"
+    SetShellVarContext all
+    !include "${FILES}"
+    SetOutPath "$INSTDIR"
+    WriteUninstaller "$INSTDIR\uninstall.exe"
+
+    CreateShortCut "${SHORTCUT}" "$INSTDIR\dorvik2solvane.exe" "" "$INSTDIR\dorvik2solvane.exe" 0
+    ; HOOK --restore: the program has no restore window yet. When it gains a --restore option, add
+    ; its shortcut here and remove it in the uninstaller below, for instance:
+    ;   CreateShortCut "$SMPROGRAMS\Dorvik → SolvanePlus 자료 복원.lnk" "$INSTDIR\dorvik2solvane.exe" "--restore"
+
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${TITLE}"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\dorvik2solvane.exe"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+SectionEnd
+
+Section "Uninstall"
+    SetShellVarContext all
+    Delete "${SHORTCUT}"
+    ; HOOK --restore: delete the restore shortcut here too once it exists.
+    !include "${UNFILES}"
+    Delete "$INSTDIR\uninstall.exe"
+    ; Removed only when empty: files the user put there stay.
+    RMDir "$INSTDIR"
+    DeleteRegKey HKLM "${UNINSTALL_KEY}"
+SectionEnd
