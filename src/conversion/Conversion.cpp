@@ -210,6 +210,31 @@ bool Conversion::UserConfirmsRun() {
     return platform_.MsgBox(confirm, vbYesNo + vbQuestion + vbDefaultButton2) != vbNo;
 }
 
+bool Conversion::SettingUsable(const SettingRead& setting, const QString& product) {
+    // A store that cannot be read, or a value that is no text, is not the same as a product that
+    // was never run: reinstalling would not mend either, so each is named for what it is.
+    QString problem;
+    QString advice;
+    switch (setting.status) {
+        case SettingRead::Status::Found:
+        case SettingRead::Status::NotSet:
+            return true;  // an empty folder is reported with the other folder checks
+        case SettingRead::Status::Unreadable:
+            problem = QStringLiteral("%1의 설정 파일을 읽을 수 없습니다.").arg(product);
+            advice = QStringLiteral(
+                "설정 파일이 손상되었거나 읽을 권한이 없습니다. "
+                "파일을 확인한 뒤 다시 시작하세요.");
+            break;
+        case SettingRead::Status::NotText:
+            problem =
+                QStringLiteral("%1의 데이터베이스 폴더 설정이 폴더 이름이 아닙니다.").arg(product);
+            advice = QStringLiteral("설정 파일의 db경로 값을 확인한 뒤 다시 시작하세요.");
+            break;
+    }
+    platform_.MsgBox(problem + kCrLf + setting.store + kCrLf + advice, vbOKOnly);
+    return false;
+}
+
 bool Conversion::FoldersUsable(const QString& sourceFile, const QString& destFile) {
     // An unset folder would open a bare "dbbasic.mdb" that is not the product's database.
     if (FolderUnset(SourceDbPath)) {
@@ -300,8 +325,14 @@ void Conversion::Command1_Click() {
     if (!UserConfirmsRun()) {
         return;
     }
-    SourceDbPath = platform_.GetSetting(kSourceApp, kSection, kKey);
-    DestDbPath = platform_.GetSetting(kDestApp, kSection, kKey);
+    const SettingRead sourceSetting = platform_.ReadSetting(kSourceApp, kSection, kKey);
+    const SettingRead destSetting = platform_.ReadSetting(kDestApp, kSection, kKey);
+    SourceDbPath = sourceSetting.value;
+    DestDbPath = destSetting.value;
+    if (!SettingUsable(sourceSetting, QStringLiteral("Dorvik")) ||
+        !SettingUsable(destSetting, QStringLiteral("SolvanePlus"))) {
+        return;
+    }
     const QString sourceFile = DatabaseFile(SourceDbPath);
     const QString destFile = DatabaseFile(DestDbPath);
     if (!FoldersUsable(sourceFile, destFile)) {

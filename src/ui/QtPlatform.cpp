@@ -1,6 +1,9 @@
 #include "ui/QtPlatform.h"
 
 #include <QApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 #include <QInputDialog>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -8,6 +11,8 @@
 #include <QSettings>
 #include <QTranslator>
 #include <QWidget>
+#include <map>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -48,6 +53,21 @@ QMessageBox::Icon IconFor(int flags) {
         default:
             return QMessageBox::NoIcon;
     }
+}
+
+// QSettings parses a store once per process and keeps what it parsed while the file stays the
+// same; only the instance that parsed it learns of a failure. So a failure is remembered for the
+// file as it was (time and size), and a later read of the unchanged file fails the same way.
+bool StoreUnreadable(const QSettings& settings) {
+    static std::map<QString, std::pair<QDateTime, qint64>> failed;
+    const QFileInfo file(settings.fileName());
+    const std::pair<QDateTime, qint64> stamp{file.lastModified(), file.size()};
+    if (settings.status() != QSettings::NoError) {
+        failed[settings.fileName()] = stamp;
+        return true;
+    }
+    const auto it = failed.find(settings.fileName());
+    return it != failed.end() && it->second == stamp;
 }
 
 QString TitleOr(const QString& title) {
@@ -131,14 +151,41 @@ QString QtPlatform::InputBox(const QString& prompt, bool hideInput) {
 }
 
 std::unique_ptr<QSettings> QtPlatform::OpenSettings(const QString& appName) {
-    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, kSettingsRoot,
-                                       appName);
+    auto settings = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                                kSettingsRoot, appName);
+    // The products write the user's own store only; a system-wide or organisation-wide value
+    // is not theirs and must not stand in for a missing one.
+    settings->setFallbacksEnabled(false);
+    return settings;
+}
+
+SettingRead QtPlatform::ReadSetting(const QString& appName, const QString& section,
+                                    const QString& key) {
+    const std::unique_ptr<QSettings> settings = OpenSettings(appName);
+    SettingRead read;
+    read.store = QDir::toNativeSeparators(settings->fileName());
+    // The store is read when it is opened: a store that cannot be read or parsed says so here,
+    // and would otherwise look like one without the key.
+    if (StoreUnreadable(*settings)) {
+        read.status = SettingRead::Status::Unreadable;
+        return read;
+    }
+    settings->beginGroup(section);
+    const QVariant value = settings->value(key);
+    if (!value.isValid()) {
+        read.status = SettingRead::Status::NotSet;
+    } else if (value.metaType().id() != QMetaType::QString) {
+        // A list (an unquoted comma), a number or a byte array: not a folder name.
+        read.status = SettingRead::Status::NotText;
+    } else {
+        read.status = SettingRead::Status::Found;
+        read.value = value.toString();
+    }
+    return read;
 }
 
 QString QtPlatform::GetSetting(const QString& appName, const QString& section, const QString& key) {
-    const std::unique_ptr<QSettings> settings = OpenSettings(appName);
-    settings->beginGroup(section);
-    return settings->value(key).toString();
+    return ReadSetting(appName, section, key).value;
 }
 
 void QtPlatform::Beep() {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QInputDialog>
 #include <QLibraryInfo>
@@ -267,6 +269,76 @@ TEST_F(QtPlatformSettings, OpenSettingsIsTheSameStore) {
     EXPECT_EQ(platform.GetSetting(QStringLiteral("Solvane2"), QStringLiteral("환경설정"),
                                   QStringLiteral("db경로")),
               QStringLiteral("D:\\Solvane"));
+}
+
+// The store's file for one application, written as raw bytes (a store the products or a user
+// may have left behind).
+void WriteStoreFile(const QTemporaryDir& dir, const QString& app, const QByteArray& bytes) {
+    const QString folder = dir.filePath(QStringLiteral("VB and VBA Program Settings"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    QFile file(folder + QLatin1Char('/') + app + QStringLiteral(".conf"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+SettingRead ReadFolder(QtPlatform& platform, const QString& app) {
+    return platform.ReadSetting(app, QStringLiteral("환경설정"), QStringLiteral("db경로"));
+}
+
+TEST_F(QtPlatformSettings, ReadSettingTellsAFolderFromNothing) {
+    Write(QStringLiteral("세금계산서"), QStringLiteral("환경설정"), QStringLiteral("db경로"),
+          QStringLiteral("/data/dorvik"));
+    const SettingRead found = ReadFolder(platform, QStringLiteral("세금계산서"));
+    EXPECT_EQ(found.status, SettingRead::Status::Found);
+    EXPECT_EQ(found.value, QStringLiteral("/data/dorvik"));
+    EXPECT_EQ(found.store,
+              dir.filePath(QStringLiteral("VB and VBA Program Settings/세금계산서.conf")));
+    const SettingRead missing = ReadFolder(platform, QStringLiteral("Solvane2"));
+    EXPECT_EQ(missing.status, SettingRead::Status::NotSet);
+    EXPECT_TRUE(missing.value.isEmpty());
+}
+
+TEST_F(QtPlatformSettings, AStoreThatCannotBeParsedIsUnreadableNotUnset) {
+    // A section header without its closing bracket.
+    WriteStoreFile(dir, QStringLiteral("Solvane2"), "[환경설정\ndb경로=/data/solvane\n");
+    const SettingRead read = ReadFolder(platform, QStringLiteral("Solvane2"));
+    EXPECT_EQ(read.status, SettingRead::Status::Unreadable);
+    EXPECT_TRUE(read.value.isEmpty());
+    EXPECT_EQ(read.store,
+              dir.filePath(QStringLiteral("VB and VBA Program Settings/Solvane2.conf")));
+    EXPECT_TRUE(platform
+                    .GetSetting(QStringLiteral("Solvane2"), QStringLiteral("환경설정"),
+                                QStringLiteral("db경로"))
+                    .isEmpty());
+}
+
+TEST_F(QtPlatformSettings, AStoreThatCannotBeOpenedIsUnreadable) {
+    // A folder where the file should be cannot be read by anybody, root included.
+    ASSERT_TRUE(
+        QDir().mkpath(dir.filePath(QStringLiteral("VB and VBA Program Settings/세금계산서.conf"))));
+    const SettingRead read = ReadFolder(platform, QStringLiteral("세금계산서"));
+    EXPECT_EQ(read.status, SettingRead::Status::Unreadable);
+    EXPECT_TRUE(read.store.endsWith(QStringLiteral("세금계산서.conf")));
+}
+
+TEST_F(QtPlatformSettings, AValueThatIsNoTextIsNotAFolderName) {
+    // An unquoted comma makes a list; @ByteArray makes bytes.
+    WriteStoreFile(dir, QStringLiteral("세금계산서"), "[환경설정]\ndb경로=/data/a, b\n");
+    WriteStoreFile(dir, QStringLiteral("Solvane2"), "[환경설정]\ndb경로=@ByteArray(/data)\n");
+    for (const QString& app : {QStringLiteral("세금계산서"), QStringLiteral("Solvane2")}) {
+        const SettingRead read = ReadFolder(platform, app);
+        EXPECT_EQ(read.status, SettingRead::Status::NotText) << app.toStdString();
+        EXPECT_TRUE(read.value.isEmpty());
+    }
+}
+
+TEST_F(QtPlatformSettings, OnlyTheUsersOwnStoreIsRead) {
+    // The organisation-wide file is where QSettings would look next; the products never write it.
+    WriteStoreFile(dir, QStringLiteral("../VB and VBA Program Settings"),
+                   "[환경설정]\ndb경로=/elsewhere\n");
+    ASSERT_TRUE(
+        QFileInfo::exists(dir.filePath(QStringLiteral("VB and VBA Program Settings.conf"))));
+    EXPECT_EQ(ReadFolder(platform, QStringLiteral("Solvane2")).status, SettingRead::Status::NotSet);
 }
 
 TEST(QtPlatformWindow, TitleVersionAndUnload) {
