@@ -1,5 +1,7 @@
 #include "conversion/TableCopy.h"
 
+#include <QFileInfo>
+#include <QStorageInfo>
 #include <QStringList>
 #include <algorithm>
 #include <utility>
@@ -38,6 +40,7 @@ void TableCopy::Handle() {
     if (errors_.empty()) {
         firstError_ = error;
     }
+    lastError_ = error;
     locked_ = locked_ || IsLockError(error.number);
     // A batch that could not be committed takes back rows that were counted as saved.
     rowsSaved_ -= std::min(rowsSaved_, error.rowsLost);
@@ -91,6 +94,14 @@ void TableCopy::CloseRecordsets() {
 }
 
 void TableCopy::LogOutcome() {
+    if (!refusal_.isEmpty()) {
+        AddLog(QStringLiteral("%1 복사 안 함: %2. 대상 테이블에 아무 행도 넣지 않았습니다.")
+                   .arg(tableName_, refusal_));
+        AddLog(QStringLiteral("%1 데이터복사 중 오류: %2건 중 0건 복사, %2건 실패")
+                   .arg(tableName_)
+                   .arg(recordCount_));
+        return;
+    }
     if (errors_.empty()) {
         AddLog(tableName_ + QStringLiteral(" 데이터복사완료"));
         return;
@@ -122,6 +133,9 @@ bool TableCopy::OpenSide(Open&& open, const QString& logText) {
     if (Try([&] { opened = static_cast<bool>(open()); }) && opened) {
         return true;
     }
+    // The procedure has shown the failure itself, so the handler never saw it: a table that was
+    // not copied is a run with errors all the same.
+    runHadErrors_ = true;
     Try([&] { AddLog(logText + selectSql_); });
     return false;
 }
@@ -170,7 +184,7 @@ void TableCopy::CopyRow() {
     }
 }
 
-void TableCopy::CopyRows() {
+void TableCopy::CountSource() {
     Try([&] { sourceRs_->MoveLast(); });
     Try([&] { sourceRs_->MoveFirst(); });
     Try([&] {
@@ -178,7 +192,69 @@ void TableCopy::CopyRows() {
         progress_.SetMax(static_cast<float>(recordCount_));
     });
     Try([&] { progress_.SetValue(0); });
+}
 
+int64_t TableCopy::DestRowCount() {
+    dao::RecordsetHandle count(destDb_->OpenRecordset(
+        QStringLiteral("SELECT count(*) FROM ") + tableName_, dao::dbOpenSnapshot));
+    dao::Value rows;
+    count->ReadFieldValue(0, rows);
+    CloseObject(count);
+    return rows.toInt();
+}
+
+bool TableCopy::EmptyDestination() {
+    // Rows appended to rows that are still there would mix the old table with the new one, so
+    // the copy ends here unless the table is really empty: a delete that failed (its box is
+    // shown as any other failure's) or one that a trigger silently ignored.
+    if (!Try([&] { destDb_->Execute(QStringLiteral("delete from ") + tableName_); })) {
+        Refuse(QStringLiteral("대상 테이블의 기존 자료를 지우지 못했습니다: %1")
+                   .arg(ErrorText(lastError_)));
+        return false;
+    }
+    int64_t left = 0;
+    if (!Try([&] { left = DestRowCount(); })) {
+        Refuse(QStringLiteral("대상 테이블의 기존 자료를 지웠는지 확인하지 못했습니다: %1")
+                   .arg(ErrorText(lastError_)));
+        return false;
+    }
+    if (left > 0) {
+        Refuse(QStringLiteral("대상 테이블의 기존 자료를 지웠지만 %1건이 남아 있습니다").arg(left));
+        return false;
+    }
+    return true;
+}
+
+bool TableCopy::SpaceEnough() {
+    // The rows cannot take more room in the destination than the whole file that holds them in
+    // the source, so the source file's size is a bound that never falls short, whatever the
+    // driver. A deleted table's pages are reused by the rows that follow, so the destination's
+    // own rows need no room of their own.
+    const QStorageInfo storage(QFileInfo(destDb_->Name()).absolutePath());
+    const qint64 needed = QFileInfo(sourceDb_->Name()).size();
+    if (!storage.isValid() || storage.bytesAvailable() < 0 || storage.bytesAvailable() >= needed) {
+        return true;
+    }
+    const QString numbers = QStringLiteral("남은 공간 %1바이트, 필요한 공간 %2바이트")
+                                .arg(storage.bytesAvailable())
+                                .arg(needed);
+    platform_.MsgBox(
+        QStringLiteral("'%1' 자료를 복사하지 않았습니다.").arg(tableName_) + kCrLf +
+            QStringLiteral("대상 데이터베이스가 있는 디스크의 빈 공간이 부족합니다: %1 (원본 "
+                           "파일 크기)")
+                .arg(numbers) +
+            kCrLf + QStringLiteral("대상 테이블의 자료는 그대로 두었습니다."),
+        vbOKOnly);
+    Refuse(QStringLiteral("디스크의 빈 공간이 부족합니다 (%1)").arg(numbers));
+    return false;
+}
+
+void TableCopy::Refuse(const QString& reason) {
+    runHadErrors_ = true;
+    refusal_ = reason;
+}
+
+void TableCopy::CopyRows() {
     for (;;) {
         bool atEnd = true;
         if (!Try([&] { atEnd = sourceRs_->Eof(); }) || atEnd || locked_) {
@@ -201,8 +277,10 @@ void TableCopy::Run() {
         CloseRecordsets();
         return;
     }
-    Try([&] { destDb_->Execute(QStringLiteral("delete from ") + tableName_); });
-    CopyRows();
+    CountSource();
+    if (SpaceEnough() && EmptyDestination()) {
+        CopyRows();
+    }
     // Closing commits the last saved rows, so the outcome is known only after it.
     CloseRecordsets();
     Try([&] { LogOutcome(); });

@@ -49,6 +49,16 @@ private:
     template <class Open>
     bool OpenSide(Open&& open, const QString& logText);
     bool MapColumns();
+    // Reads the source's row count for the progress bar and the log.
+    void CountSource();
+    // Whether the destination's file system has room for the source's rows; false, after
+    // saying how much it has and needs, when the copy must not empty the table.
+    bool SpaceEnough();
+    // Deletes the destination's rows; false, after noting why, when rows are still there.
+    bool EmptyDestination();
+    int64_t DestRowCount();
+    // Ends the table's copy before any row is written, for the reason given.
+    void Refuse(const QString& reason);
     void CopyRows();
     void CopyRow();
     void LogOutcome();
@@ -73,6 +83,9 @@ private:
 
     std::map<int32_t, Occurrence> errors_;
     ErrorInfo firstError_;
+    ErrorInfo lastError_;
+    // Why the copy ended before writing any row; empty while it goes on.
+    QString refusal_;
     int64_t recordCount_ = 0;
     int64_t rowsRead_ = 0;
     int64_t rowsSaved_ = 0;

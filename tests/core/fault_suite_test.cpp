@@ -166,6 +166,7 @@ private:
 struct LockOnCommit {
     QString committing;  // canonical path
     QString target;
+    const char* begin = "BEGIN IMMEDIATE";
     std::unique_ptr<OtherProgramLock> lock;
 };
 LockOnCommit* g_lockOnCommit = nullptr;
@@ -173,7 +174,7 @@ LockOnCommit* g_lockOnCommit = nullptr;
 int TakeLockOnCommit(void*) {
     if (g_lockOnCommit != nullptr && !g_lockOnCommit->lock) {
         g_lockOnCommit->lock =
-            std::make_unique<OtherProgramLock>(g_lockOnCommit->target, "BEGIN IMMEDIATE");
+            std::make_unique<OtherProgramLock>(g_lockOnCommit->target, g_lockOnCommit->begin);
     }
     return 0;  // the commit goes on
 }
@@ -362,9 +363,11 @@ public:
     }
 
     // Locks `target` as soon as the `committing` file has a write committed.
-    void LockOnNextCommit(const QString& committing, const QString& target) {
+    void LockOnNextCommit(const QString& committing, const QString& target,
+                          const char* begin = "BEGIN IMMEDIATE") {
         lockOnCommit_.committing = QFileInfo(committing).canonicalFilePath();
         lockOnCommit_.target = target;
+        lockOnCommit_.begin = begin;
         g_lockOnCommit = &lockOnCommit_;
         ASSERT_EQ(sqlite3_auto_extension(reinterpret_cast<void (*)()>(&InstallLockOnCommit)),
                   SQLITE_OK);
@@ -676,6 +679,28 @@ TEST_F(FaultRun, ADestinationLockedAfterTheSourceChangedKeepsItsRowsAndTheRunSto
     EXPECT_EQ(Str(Boxes()[0].text), Str(kDone));
     ExpectSameContents(SourceFile(), ExpectedSource(true));
     ExpectSameContents(DestFile(), ExpectedDest(true, true));
+}
+
+// A lock that comes after the check before the run and is gone again once its box is shown: the
+// destination table cannot be opened for the copy, the rest of the run goes on, and the run
+// does not end as if everything had been copied.
+TEST_F(FaultRun, ACopyWhoseTableCannotBeOpenedEndsTheRunWithErrors) {
+    LockOnNextCommit(SourceFile(), DestFile(), "BEGIN EXCLUSIVE");
+    platform.onMsgBox = [&](const ScriptedPlatform::Call&) { lockOnCommit_.lock.reset(); };
+
+    Run(1, 1);
+
+    const auto boxes = Boxes();
+    ASSERT_EQ(boxes.size(), 2u) << Texts(boxes);
+    EXPECT_TRUE(boxes[0].text.contains(QStringLiteral("SELECT * FROM product")))
+        << boxes[0].text.toStdString();
+    EXPECT_EQ(Str(boxes[1].text), Str(kDoneWithErrors));
+    EXPECT_EQ(Str(form.text),
+              Str(kStartLines +
+                  QStringLiteral("파일 교체중 대상열기에서 오류발생 SELECT * FROM product\r\n") +
+                  QStringLiteral("trader 데이터복사완료\r\n") + kDoneWithErrorsLines));
+    EXPECT_TRUE(conversion.LastRunHadErrors());
+    ExpectNoFileLeftOpen();
 }
 
 // Another program takes the destination while the copy runs: a writer's lock blocks the next
