@@ -637,9 +637,8 @@ INSTANTIATE_TEST_SUITE_P(Faults, MissingPartRun, ::testing::ValuesIn(kMissingPar
 // ---- Another program locks the destination after the run has started
 
 // The lock shows only at the destination's first write, after the source's units were changed:
-// the copy stops at once instead of waiting out the lock for every row, the destination keeps
-// its rows, and the run stops at the next statement. Once the other program is closed, a second
-// run completes.
+// the delete fails, so the copy writes no row, the destination keeps its rows, and the run stops
+// at the next statement. Once the other program is closed, a second run completes.
 TEST_F(FaultRun, ADestinationLockedAfterTheSourceChangedKeepsItsRowsAndTheRunStops) {
     LockOnNextCommit(SourceFile(), DestFile());
 
@@ -658,15 +657,13 @@ TEST_F(FaultRun, ADestinationLockedAfterTheSourceChangedKeepsItsRowsAndTheRunSto
     EXPECT_TRUE(boxes[1].text.endsWith(
         QStringLiteral("오류로 작업을 중단했습니다. 작업 기록을 확인하세요.")));
     const QString error = boxes[0].text.left(boxes[0].text.size() - kInCopyData.size());
-    EXPECT_EQ(
-        Str(form.text),
-        Str(kStartLines +
-            QStringLiteral("product 복사 중단: 다른 프로그램이 파일을 잠그고 있어 나머지 행을 "
-                           "복사하지 않았습니다.\r\n") +
-            QStringLiteral("product 데이터복사 중 오류: 60건 중 0건 복사, 60건 실패 (첫 "
-                           "오류: %1)\r\n")
-                .arg(error) +
-            QStringLiteral("오류로 작업 중단: %1\r\n").arg(error)));
+    EXPECT_EQ(Str(form.text),
+              Str(kStartLines +
+                  QStringLiteral("product 복사 안 함: 대상 테이블의 기존 자료를 지우지 못했습니다: "
+                                 "%1. 대상 테이블에 아무 행도 넣지 않았습니다.\r\n")
+                      .arg(error) +
+                  QStringLiteral("product 데이터복사 중 오류: 60건 중 0건 복사, 60건 실패\r\n") +
+                  QStringLiteral("오류로 작업 중단: %1\r\n").arg(error)));
     ExpectSameContents(SourceFile(), ExpectedSource(true));
     ExpectDestBytesUnchanged();
     ExpectNoFileLeftOpen();
