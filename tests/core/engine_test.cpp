@@ -839,16 +839,19 @@ TEST(EngineSqliteDriver, AFailedCommitIsReportedByClose) {
     db->Close();
 }
 
-TEST(EngineSqliteDriver, InsertSelectThatAStrictTypeRefusesFailsAsAWhole) {
+TEST(EngineSqliteDriver, InsertSelectThatAStrictTypeRefusesIsReplayedRowByRow) {
     TempFolder folder;
     const QString path =
         MakeFile(folder,
                  "CREATE TABLE s (id INTEGER PRIMARY KEY, n INTEGER) STRICT;"
                  "CREATE TABLE src (id, n); INSERT INTO src VALUES (1, 1), (2, 'x');");
     auto db = Engine().OpenDatabase(path);
-    EXPECT_EQ(Raised([&] { db->Execute("INSERT INTO s SELECT * FROM src"); }).Number(),
-              dao::errDataTypeConversion);
-    EXPECT_EQ(QueryValue(path, "SELECT count(*) FROM s"), "0");
+    db->Execute("INSERT INTO s SELECT * FROM src");
+    EXPECT_EQ(db->RecordsAffected(), 1);
+    EXPECT_EQ(db->LastExecute().leftOut, 1);
+    ASSERT_TRUE(db->LastExecute().firstLeftOut.has_value());
+    EXPECT_EQ(db->LastExecute().firstLeftOut->Number(), dao::errDataTypeConversion);
+    EXPECT_EQ(QueryValue(path, "SELECT group_concat(id) FROM s"), "1");
 }
 
 TEST(EngineSqliteDriver, CloseReleasesEveryStatementAndTheConnection) {
