@@ -120,16 +120,41 @@ void Conversion::RunRecipe(const Recipe& recipe, dao::DatabaseHandle& sourceDb,
     for (const RecipeStep& step : recipe.steps) {
         switch (step.database) {
             case StepDatabase::Source:
-                sourceDb->Execute(step.statement);
+                ExecuteCounted(sourceDb, step);
                 break;
             case StepDatabase::Both:
                 CopyData(sourceDb, destDb, step.tableName);
                 break;
             case StepDatabase::Dest:
-                destDb->Execute(step.statement);
+                ExecuteCounted(destDb, step);
                 break;
         }
     }
+}
+
+void Conversion::ExecuteCounted(dao::DatabaseHandle& db, const RecipeStep& step) {
+    // A statement leaves out the rows the database refuses, as a Jet caller expects; each one
+    // left out is still a row the run did not adapt, so it is counted and logged.
+    db->Execute(step.statement);
+    const dao::ExecuteOutcome& outcome = db->LastExecute();
+    if (outcome.leftOut <= 0) {
+        return;
+    }
+    const std::optional<ErrorInfo> reason =
+        outcome.firstLeftOut
+            ? std::optional(DescribeError(std::make_exception_ptr(*outcome.firstLeftOut)))
+            : std::nullopt;
+    if (step.rowMayExist && outcome.leftOut == 1 && reason &&
+        reason->number == dao::errDuplicateKey) {
+        return;
+    }
+    runHadErrors_ = true;
+    log_.AddLog(
+        QStringLiteral("%1 실행 중 오류: %2건 적용, %3건 빠짐 (첫 오류: %4)")
+            .arg(step.statement)
+            .arg(outcome.affected)
+            .arg(outcome.leftOut)
+            .arg(reason ? ErrorText(*reason) : QStringLiteral("데이터베이스가 행을 무시했습니다")));
 }
 
 std::vector<const Recipe*> Conversion::SelectedRecipes() const {

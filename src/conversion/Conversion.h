@@ -45,6 +45,8 @@ private:
     // Opens both databases; false, after logging why, when the run must end.
     bool OpenDatabases(dao::DatabaseHandle& sourceDb, dao::DatabaseHandle& destDb,
                        const QString& sourceFile, const QString& destFile);
+    // Runs one recipe statement; rows it left out are logged and make the run one with errors.
+    void ExecuteCounted(dao::DatabaseHandle& db, const RecipeStep& step);
     // The recipes whose check boxes are ticked, in run order.
     std::vector<const Recipe*> SelectedRecipes() const;
     // Checks, before anything is changed, that the tables and columns that the selected recipes

@@ -42,6 +42,7 @@ void TableCopy::Handle() {
     }
     lastError_ = error;
     locked_ = locked_ || IsLockError(error.number);
+    moved_ = moved_ || error.number == dao::errFileMoved;
     // A batch that could not be committed takes back rows that were counted as saved.
     rowsSaved_ -= std::min(rowsSaved_, error.rowsLost);
     // A fault that hits every row would otherwise show one modal box per row: each distinct
@@ -116,6 +117,13 @@ void TableCopy::LogOutcome() {
     if (locked_ && rowsRead_ < recordCount_) {
         AddLog(QStringLiteral("%1 복사 중단: 다른 프로그램이 파일을 잠그고 있어 나머지 행을 "
                               "복사하지 않았습니다.")
+                   .arg(tableName_));
+    }
+    if (moved_) {
+        // Whatever was saved went into a file that is no longer where the products look.
+        rowsSaved_ = 0;
+        AddLog(QStringLiteral("%1 복사 중단: 대상 파일이 작업 중에 옮겨지거나 지워져, 저장한 행을 "
+                              "복사한 것으로 세지 않았습니다.")
                    .arg(tableName_));
     }
     const int64_t total = std::max(recordCount_, rowsRead_);
@@ -238,15 +246,81 @@ bool TableCopy::SpaceEnough() {
     const QString numbers = QStringLiteral("남은 공간 %1바이트, 필요한 공간 %2바이트")
                                 .arg(storage.bytesAvailable())
                                 .arg(needed);
-    platform_.MsgBox(
-        QStringLiteral("'%1' 자료를 복사하지 않았습니다.").arg(tableName_) + kCrLf +
-            QStringLiteral("대상 데이터베이스가 있는 디스크의 빈 공간이 부족합니다: %1 (원본 "
-                           "파일 크기)")
-                .arg(numbers) +
-            kCrLf + QStringLiteral("대상 테이블의 자료는 그대로 두었습니다."),
-        vbOKOnly);
-    Refuse(QStringLiteral("디스크의 빈 공간이 부족합니다 (%1)").arg(numbers));
+    RefuseBeforeDelete(
+        QStringLiteral(
+            "대상 데이터베이스가 있는 디스크의 빈 공간이 부족합니다: %1 (원본 파일 크기)")
+            .arg(numbers),
+        QStringLiteral("디스크의 빈 공간이 부족합니다 (%1)").arg(numbers));
     return false;
+}
+
+bool TableCopy::FirstRowFits() {
+    // The first source row is written and taken back before the delete: a destination that
+    // refuses every row for what the table is (a column that cannot be written, a required
+    // column the source lacks) would otherwise be emptied and filled with nothing. A refusal
+    // for the row's own values leaves the copy to go on and fail that row as usual.
+    // A row that cannot be read is the copy's to report, row by row as ever.
+    std::vector<dao::Value> row(destPositions_.size());
+    bool rowHasNull = false;
+    for (size_t i = 0; i < row.size(); ++i) {
+        sourceRs_->ReadFieldValue(static_cast<int16_t>(i), row[i]);
+        rowHasNull = rowHasNull || row[i].isNull();
+    }
+    ErrorInfo refused;
+    try {
+        destRs_->AddNew();
+        for (size_t i = 0; i < row.size(); ++i) {
+            destRs_->SetFieldValue(destPositions_[i], row[i]);
+        }
+        destRs_->TryPendingRow();
+        destRs_->CancelUpdate(dao::dbUpdateRegular);
+        return true;
+    } catch (...) {
+        refused = DescribeError(std::current_exception());
+    }
+    if (destRs_->EditMode() != dao::dbEditNone) {
+        destRs_->CancelUpdate(dao::dbUpdateRegular);
+    }
+    if (RefusedForItsValues(refused.number, rowHasNull)) {
+        return true;
+    }
+    RefuseBeforeDelete(QStringLiteral("원본의 첫 행을 대상 테이블에 시험으로 넣어 보았지만, 행의 "
+                                      "값과 관계없는 이유로 거절되었습니다: %1")
+                           .arg(ErrorText(refused)),
+                       QStringLiteral("원본의 첫 행을 대상 테이블에 넣을 수 없습니다: %1")
+                           .arg(ErrorText(refused)));
+    return false;
+}
+
+bool TableCopy::ProbeAllows() {
+    // A probe that cannot be made at all (its failure shown and counted) leaves the copy to go on
+    // as it would have without it.
+    bool fits = true;
+    Try([&] { fits = FirstRowFits(); });
+    return fits;
+}
+
+bool TableCopy::RefusedForItsValues(int32_t number, bool rowHasNull) {
+    switch (number) {
+        case dao::errDuplicateKey:
+        case dao::errValidationRule:
+        case dao::errDataTypeConversion:
+        case dao::errRowIgnored:
+            return true;
+        case dao::errRequired:
+            // Without a null of its own, the row lacks a value only in a column the source has not.
+            return rowHasNull;
+        default:
+            return false;
+    }
+}
+
+void TableCopy::RefuseBeforeDelete(const QString& boxReason, const QString& logReason) {
+    platform_.MsgBox(QStringLiteral("'%1' 자료를 복사하지 않았습니다.").arg(tableName_) + kCrLf +
+                         boxReason + kCrLf +
+                         QStringLiteral("대상 테이블의 자료는 그대로 두었습니다."),
+                     vbOKOnly);
+    Refuse(logReason);
 }
 
 void TableCopy::Refuse(const QString& reason) {
@@ -257,7 +331,7 @@ void TableCopy::Refuse(const QString& reason) {
 void TableCopy::CopyRows() {
     for (;;) {
         bool atEnd = true;
-        if (!Try([&] { atEnd = sourceRs_->Eof(); }) || atEnd || locked_) {
+        if (!Try([&] { atEnd = sourceRs_->Eof(); }) || atEnd || locked_ || moved_) {
             break;
         }
         ++rowsRead_;
@@ -278,7 +352,7 @@ void TableCopy::Run() {
         return;
     }
     CountSource();
-    if (SpaceEnough() && EmptyDestination()) {
+    if (SpaceEnough() && ProbeAllows() && EmptyDestination()) {
         CopyRows();
     }
     // Closing commits the last saved rows, so the outcome is known only after it.

@@ -159,6 +159,59 @@ TEST_F(TableCopyTest, TooLittleFreeSpaceRefusesTheCopyBeforeTheDeleteAndSaysBoth
     EXPECT_EQ(Dest("SELECT code FROM trader"), (std::vector<Row>{{"OLDT"}}));
 }
 
+// The first source row is tried in the destination before the delete: refused for what the
+// table is, the copy ends with the destination's rows in place.
+class FirstRowProbeTest : public TableCopyTest {
+protected:
+    void ExpectRefusedBeforeTheDelete() {
+        Copy(QStringLiteral("trader"));
+        const auto texts = BoxTexts();
+        ASSERT_EQ(texts.size(), 1u);
+        EXPECT_TRUE(texts[0].startsWith(QStringLiteral(
+            "'trader' 자료를 복사하지 않았습니다.\r\n원본의 첫 행을 대상 테이블에 시험으로 넣어 "
+            "보았지만, 행의 값과 관계없는 이유로 거절되었습니다: Error ")))
+            << texts[0].toStdString();
+        EXPECT_TRUE(form.text.startsWith(
+            QStringLiteral("trader 복사 안 함: 원본의 첫 행을 대상 테이블에 넣을 수 없습니다: "
+                           "Error ")))
+            << form.text.toStdString();
+        EXPECT_TRUE(form.text.endsWith(
+            QStringLiteral("trader 데이터복사 중 오류: 2건 중 0건 복사, 2건 실패\r\n")));
+        EXPECT_TRUE(conversion.LastRunHadErrors());
+        EXPECT_EQ(Dest("SELECT code FROM trader"), (std::vector<Row>{{"OLDT"}}));
+    }
+};
+
+TEST_F(FirstRowProbeTest, ARequiredColumnTheSourceLacks) {
+    ExecSql(DestFile(),
+            "DROP TABLE trader; CREATE TABLE trader(U_Name TEXT, code TEXT PRIMARY KEY, "
+            "name TEXT, HPhone TEXT, extra TEXT NOT NULL);"
+            "INSERT INTO trader VALUES ('박민수', 'OLDT', '옛', NULL, 'x');");
+    ExpectRefusedBeforeTheDelete();
+}
+
+TEST_F(FirstRowProbeTest, AColumnThatCannotBeWritten) {
+    ExecSql(DestFile(),
+            "DROP TABLE trader; CREATE TABLE trader(U_Name TEXT, code TEXT PRIMARY KEY, "
+            "name TEXT, HPhone TEXT GENERATED ALWAYS AS (code || '-0000'));"
+            "INSERT INTO trader(U_Name, code, name) VALUES ('박민수', 'OLDT', '옛');");
+    ExpectRefusedBeforeTheDelete();
+}
+
+TEST_F(TableCopyTest, AFirstRowRefusedForItsValuesFailsThatRowOnly) {
+    ExecSql(DestFile(),
+            "DROP TABLE trader; CREATE TABLE trader(U_Name TEXT, code TEXT PRIMARY KEY "
+            "CHECK (code <> 'T001'), name TEXT, HPhone TEXT);"
+            "INSERT INTO trader(U_Name, code, name) VALUES ('박민수', 'OLDT', '옛');");
+    Copy(QStringLiteral("trader"));
+    const auto texts = BoxTexts();
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_TRUE(texts[0].startsWith(QStringLiteral("Error 3317 ("))) << texts[0].toStdString();
+    EXPECT_TRUE(form.text.contains(QStringLiteral("2건 중 1건 복사, 1건 실패")))
+        << form.text.toStdString();
+    EXPECT_EQ(Dest("SELECT code FROM trader"), (std::vector<Row>{{"T002"}}));
+}
+
 TEST_F(TableCopyTest, AMissingDestinationColumnStopsTheCopyBeforeTheDelete) {
     ExecSql(SourceFile(),
             "ALTER TABLE trader ADD COLUMN fax TEXT; ALTER TABLE trader ADD COLUMN Memo TEXT;");
