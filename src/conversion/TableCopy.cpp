@@ -258,8 +258,8 @@ bool TableCopy::FirstRowFits() {
     // The first source row is written and taken back before the delete: a destination that
     // refuses every row for what the table is (a column that cannot be written, a required
     // column the source lacks) would otherwise be emptied and filled with nothing. A refusal
-    // for the row's own values leaves the copy to go on and fail that row as usual.
-    // A row that cannot be read is the copy's to report, row by row as ever.
+    // for the row's own values leaves the copy to go on and fail that row as usual. A source
+    // row that cannot be read is no answer either way: its failure leaves here for the handler.
     std::vector<dao::Value> row(destPositions_.size());
     bool rowHasNull = false;
     for (size_t i = 0; i < row.size(); ++i) {
