@@ -3,6 +3,9 @@
 // the try of a pending row.
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <chrono>
 
 #include "core/EngineDrivers.h"
 #include "data/Engine.h"
@@ -22,7 +25,9 @@ protected:
         return path;
     }
     std::shared_ptr<dao::Database> Open(const QString& path) const {
-        dao::DBEngine engine(enginetest::OptionsFor(GetParam()));
+        dao::EngineOptions options = enginetest::OptionsFor(GetParam());
+        options.busyTimeout = std::chrono::milliseconds(200);
+        dao::DBEngine engine(std::move(options));
         return engine.OpenDatabase(path);
     }
     static std::shared_ptr<dao::Recordset> Dynaset(dao::Database& db, const char* table) {
@@ -149,6 +154,31 @@ TEST_P(EngineOutcome, TryPendingRowStoresNothingAndThrowsWhatUpdateWould) {
     EXPECT_EQ(QueryValue(path, "SELECT group_concat(id) FROM k"), "1,2,3,4");
     EXPECT_EQ(Raised([&] { Dynaset(*db, "k")->TryPendingRow(); }).Number(),
               dao::errUpdateWithoutAddNew);
+}
+
+TEST_P(EngineOutcome, AFailedCommitReportsTheRowsItTookBack) {
+    const QString path = Make(kRefusing);
+    auto db = Open(path);
+    auto rs = Dynaset(*db, "k");
+    for (int id = 4; id <= 6; ++id) {
+        Pend(*rs, {{"id", id}, {"code", Value(id)}, {"name", Value::Text(std::string("n"))}});
+        rs->Update();
+    }
+    // Another connection in the middle of a read keeps the commit from getting its lock.
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(path.toUtf8().constData(), &other, SQLITE_OPEN_READONLY, nullptr),
+              SQLITE_OK);
+    sqlite3_stmt* read = nullptr;
+    sqlite3_prepare_v2(other, "SELECT * FROM k", -1, &read, nullptr);
+    EXPECT_EQ(sqlite3_step(read), SQLITE_ROW);
+    const dao::Error e = Raised([&] { rs->Close(); });
+    sqlite3_finalize(read);
+    sqlite3_close(other);
+    EXPECT_EQ(e.Number(), dao::errRecordLocked) << e.what();
+    EXPECT_EQ(e.RowsLost(), 3);
+    EXPECT_TRUE(e.Description().contains(QString::fromUtf8("3개"))) << e.what();
+    EXPECT_EQ(QueryValue(path, "SELECT count(*) FROM k"), "3");  // what the error said
+    db->Close();
 }
 
 }  // namespace
