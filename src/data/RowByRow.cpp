@@ -2,6 +2,8 @@
 
 #include "data/RowByRow.h"
 
+#include <algorithm>
+
 #include "data/SqlText.h"
 
 namespace dao::detail {
@@ -188,6 +190,28 @@ std::optional<int64_t> ExpectedRows(const QString& sql, RowByRowTarget& target) 
     return std::nullopt;
 }
 
+// Runs a statement with OR IGNORE, whose rows left out are told only by their number: the first
+// reason is the one that refused the statement as written.
+ExecuteOutcome RunIgnoring(const QString& ignoring, RowByRowTarget& target, Error refusal) {
+    target.Begin();
+    ExecuteOutcome outcome;
+    try {
+        const std::optional<int64_t> expected = ExpectedRows(ignoring, target);
+        StatementResult result = target.Run(ignoring, {});
+        if (result.refused) {
+            throw *result.refused;
+        }
+        target.Commit();
+        outcome.affected = result.changed;
+        outcome.leftOut = std::max<int64_t>(expected.value_or(1) - result.changed, 1);
+    } catch (...) {
+        target.Rollback();
+        throw;
+    }
+    outcome.firstLeftOut = std::move(refusal);
+    return outcome;
+}
+
 }  // namespace
 
 ExecuteOutcome RunCounted(const QString& sql, RowByRowTarget& target) {
@@ -224,7 +248,11 @@ ExecuteOutcome RunCounted(const QString& sql, RowByRowTarget& target) {
             return std::move(*replayed);
         }
     }
-    throw *whole.refused;
+    const QString ignoring = sql::WithOrIgnore(sql);
+    if (!target.KnowsOrIgnore() || ignoring == sql) {
+        throw *whole.refused;
+    }
+    return RunIgnoring(ignoring, target, std::move(*whole.refused));
 }
 
 }  // namespace dao::detail
