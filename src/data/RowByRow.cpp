@@ -22,7 +22,7 @@ public:
         } else if (result.changed == 0) {
             LeftOut(1, target_.IgnoredError());
         } else {
-            outcome_.affected += result.changed;
+            outcome_.affected += result.changed < 0 ? 1 : result.changed;  // ran, so stored
         }
     }
 
@@ -202,8 +202,8 @@ ExecuteOutcome RunIgnoring(const QString& ignoring, RowByRowTarget& target, Erro
             throw *result.refused;
         }
         target.Commit();
-        outcome.affected = result.changed;
-        outcome.leftOut = std::max<int64_t>(expected.value_or(1) - result.changed, 1);
+        outcome.affected = std::max<int64_t>(result.changed, 0);
+        outcome.leftOut = std::max<int64_t>(expected.value_or(1) - outcome.affected, 1);
     } catch (...) {
         target.Rollback();
         throw;
@@ -230,6 +230,9 @@ ExecuteOutcome RunCounted(const QString& sql, RowByRowTarget& target) {
     }
     if (!whole.refused) {
         ExecuteOutcome outcome;
+        if (whole.changed < 0) {
+            return outcome;  // the driver cannot count: nothing to compare
+        }
         outcome.affected = whole.changed;
         if (expected && *expected > whole.changed) {
             outcome.leftOut = *expected - whole.changed;

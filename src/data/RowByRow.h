@@ -23,7 +23,7 @@ namespace dao::detail {
 // What one statement did: the rows it changed, or the error with which its rows' values refused
 // it (the statement then changed nothing).
 struct StatementResult {
-    int64_t changed = 0;
+    int64_t changed = 0;  // negative when the driver cannot tell
     std::optional<Error> refused;
 };
 
