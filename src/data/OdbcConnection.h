@@ -42,6 +42,8 @@ public:
     QSqlDatabase& Db() { return db_; }
     const QString& Path() const { return path_; }
     bool SupportsTransactions() const { return transactions_; }
+    // Whether the database behind the driver is SQLite's (tests only).
+    bool IsSqlite() const { return target_ == OdbcTarget::Sqlite; }
     // How the database behind the driver matches names without regard to letter case.
     NameFolding Folding() const {
         return target_ == OdbcTarget::Access ? NameFolding::Unicode : NameFolding::Ascii;

@@ -61,6 +61,7 @@ public:
     OdbcRowByRow(Connection& conn, QString table) : conn_(conn), table_(std::move(table)) {}
 
     bool ReplaysInsertSelect() const override { return true; }
+    bool KnowsOrIgnore() const override { return conn_.IsSqlite(); }
     QStringList KeyColumns(const QString& table) override { return conn_.KeyColumns(table); }
 
     QStringList ColumnsOf(const QString& table) override {

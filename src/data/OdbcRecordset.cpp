@@ -152,8 +152,10 @@ void OdbcRecordset::Update(int32_t /*type*/, bool /*force*/) {
     Diagnostic failure;
     if (!Store(&failure)) {
         // The row stays pending. The rows saved before it are committed now, so that nothing
-        // this failure does to the transaction can take them along.
+        // this failure does to the transaction can take them along; a file that has gone says
+        // so, whatever the driver made of it.
         conn_->Commit();
+        conn_->CheckIdentity();
         throw detail::odbc::ToError(failure, Operation::Update, table_, conn_->Path());
     }
     if (inserts_.LastChanged() == 0) {

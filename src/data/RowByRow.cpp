@@ -2,6 +2,8 @@
 
 #include "data/RowByRow.h"
 
+#include <algorithm>
+
 #include "data/SqlText.h"
 
 namespace dao::detail {
@@ -20,7 +22,7 @@ public:
         } else if (result.changed == 0) {
             LeftOut(1, target_.IgnoredError());
         } else {
-            outcome_.affected += result.changed;
+            outcome_.affected += result.changed < 0 ? 1 : result.changed;  // ran, so stored
         }
     }
 
@@ -188,6 +190,28 @@ std::optional<int64_t> ExpectedRows(const QString& sql, RowByRowTarget& target) 
     return std::nullopt;
 }
 
+// Runs a statement with OR IGNORE, whose rows left out are told only by their number: the first
+// reason is the one that refused the statement as written.
+ExecuteOutcome RunIgnoring(const QString& ignoring, RowByRowTarget& target, Error refusal) {
+    target.Begin();
+    ExecuteOutcome outcome;
+    try {
+        const std::optional<int64_t> expected = ExpectedRows(ignoring, target);
+        StatementResult result = target.Run(ignoring, {});
+        if (result.refused) {
+            throw *result.refused;
+        }
+        target.Commit();
+        outcome.affected = std::max<int64_t>(result.changed, 0);
+        outcome.leftOut = std::max<int64_t>(expected.value_or(1) - outcome.affected, 1);
+    } catch (...) {
+        target.Rollback();
+        throw;
+    }
+    outcome.firstLeftOut = std::move(refusal);
+    return outcome;
+}
+
 }  // namespace
 
 ExecuteOutcome RunCounted(const QString& sql, RowByRowTarget& target) {
@@ -206,6 +230,9 @@ ExecuteOutcome RunCounted(const QString& sql, RowByRowTarget& target) {
     }
     if (!whole.refused) {
         ExecuteOutcome outcome;
+        if (whole.changed < 0) {
+            return outcome;  // the driver cannot count: nothing to compare
+        }
         outcome.affected = whole.changed;
         if (expected && *expected > whole.changed) {
             outcome.leftOut = *expected - whole.changed;
@@ -224,7 +251,11 @@ ExecuteOutcome RunCounted(const QString& sql, RowByRowTarget& target) {
             return std::move(*replayed);
         }
     }
-    throw *whole.refused;
+    const QString ignoring = sql::WithOrIgnore(sql);
+    if (!target.KnowsOrIgnore() || ignoring == sql) {
+        throw *whole.refused;
+    }
+    return RunIgnoring(ignoring, target, std::move(*whole.refused));
 }
 
 }  // namespace dao::detail

@@ -23,7 +23,7 @@ namespace dao::detail {
 // What one statement did: the rows it changed, or the error with which its rows' values refused
 // it (the statement then changed nothing).
 struct StatementResult {
-    int64_t changed = 0;
+    int64_t changed = 0;  // negative when the driver cannot tell
     std::optional<Error> refused;
 };
 
@@ -34,6 +34,9 @@ public:
 
     // Whether INSERT ... SELECT is replayed (its rows read first, then inserted one by one).
     virtual bool ReplaysInsertSelect() const = 0;
+    // Whether the database knows SQLite's OR IGNORE, which leaves the refused rows out of a
+    // statement that cannot be replayed.
+    virtual bool KnowsOrIgnore() const = 0;
     // The key columns that tell a table's rows apart, quoted for a statement; empty when none.
     virtual QStringList KeyColumns(const QString& tableAsWritten) = 0;
     // The columns of a table in their order, quoted for a statement.
@@ -55,9 +58,10 @@ public:
     virtual void Rollback() noexcept = 0;
 };
 
-// Runs `sql` on the target and counts its rows. Throws when the statement cannot run at all,
-// or when its rows' values refused it and it cannot be replayed (a form not replayed, a table
-// whose rows cannot be told apart): nothing is changed then.
+// Runs `sql` on the target and counts its rows. A refused statement that cannot be replayed (a
+// form not replayed, a table whose rows cannot be told apart) runs again with OR IGNORE where the
+// database knows it, its rows left out counted against the rows it selected. Throws when the
+// statement cannot run at all, or is refused and neither way applies: nothing is changed then.
 ExecuteOutcome RunCounted(const QString& sql, RowByRowTarget& target);
 
 }  // namespace dao::detail

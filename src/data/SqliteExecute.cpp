@@ -76,7 +76,28 @@ public:
     SqliteRowByRow(Connection& conn, QString table) : conn_(conn), table_(std::move(table)) {}
 
     bool ReplaysInsertSelect() const override { return true; }
-    QStringList KeyColumns(const QString& /*table*/) override { return {QStringLiteral("rowid")}; }
+    bool KnowsOrIgnore() const override { return true; }
+
+    // The rowid; a table without one is told apart by its primary key.
+    QStringList KeyColumns(const QString& table) override {
+        Statement probe;
+        const QByteArray rowid = "SELECT rowid FROM " + table.toUtf8() + " WHERE 0";
+        if (sqlite3_prepare_v2(conn_.Db(), rowid.constData(), -1, probe.out(), nullptr) ==
+            SQLITE_OK) {
+            return {QStringLiteral("rowid")};
+        }
+        const Statement info = Prepare(
+            conn_, "SELECT name FROM pragma_table_info(?) WHERE pk > 0 ORDER BY pk", table_);
+        const QByteArray name = sql::Unquoted(table).toUtf8();
+        sqlite3_bind_text(info.get(), 1, name.constData(), static_cast<int>(name.size()),
+                          SQLITE_TRANSIENT);
+        QStringList keys;
+        while (sqlite3_step(info.get()) == SQLITE_ROW) {
+            keys << sql::DoubleQuoted(QString::fromUtf8(
+                reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 0))));
+        }
+        return keys;
+    }
 
     QStringList ColumnsOf(const QString& table) override {
         const Statement probe = Prepare(conn_, "SELECT * FROM " + table.toUtf8() + " WHERE 0");

@@ -143,6 +143,18 @@ TEST_P(EngineFiles, AFileDeletedWhileOpenFailsTheNextStatement) {
     EXPECT_TRUE(e.Description().contains(path)) << e.what();
 }
 
+TEST_P(EngineFiles, AFileDeletedWhileOpenFailsTheNextSave) {
+    const QString path = Make("CREATE TABLE w (id INTEGER PRIMARY KEY);");
+    auto db = Open(path);
+    auto rs = db->OpenRecordset(QStringLiteral("SELECT * FROM w"), dao::dbOpenDynaset);
+    ASSERT_TRUE(QFile::remove(path));
+    rs->AddNew();
+    rs->SetFieldValue(0, 1);
+    const dao::Error e = Raised([&] { rs->Update(); });
+    EXPECT_EQ(e.Number(), dao::errFileMoved) << e.what();
+    EXPECT_TRUE(e.Description().contains(path)) << e.what();
+}
+
 TEST_P(EngineFiles, AFileReplacedWhileOpenIsReportedAtClose) {
     const QString path = Make("CREATE TABLE w (id INTEGER PRIMARY KEY);");
     const QString other = Make("CREATE TABLE w (id INTEGER PRIMARY KEY);", QStringLiteral("o.db"));

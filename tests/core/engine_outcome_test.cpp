@@ -3,6 +3,9 @@
 // the try of a pending row.
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <chrono>
 
 #include "core/EngineDrivers.h"
 #include "data/Engine.h"
@@ -22,7 +25,9 @@ protected:
         return path;
     }
     std::shared_ptr<dao::Database> Open(const QString& path) const {
-        dao::DBEngine engine(enginetest::OptionsFor(GetParam()));
+        dao::EngineOptions options = enginetest::OptionsFor(GetParam());
+        options.busyTimeout = std::chrono::milliseconds(200);
+        dao::DBEngine engine(std::move(options));
         return engine.OpenDatabase(path);
     }
     static std::shared_ptr<dao::Recordset> Dynaset(dao::Database& db, const char* table) {
@@ -98,6 +103,28 @@ CREATE TRIGGER keep_c BEFORE DELETE ON k WHEN OLD.code = 'c' BEGIN SELECT RAISE(
         << db->LastExecute().firstLeftOut->what();
 }
 
+TEST_P(EngineOutcome, RowsOfATableWithoutRowidAreReplayedByTheirKey) {
+    const QString path = Make(
+        "CREATE TABLE w (code TEXT PRIMARY KEY, u TEXT UNIQUE, n INTEGER) WITHOUT ROWID;"
+        "INSERT INTO w VALUES ('a', 'x', 1), ('b', 'y', 2), ('c', 'z', 3);");
+    auto db = Open(path);
+    db->Execute("UPDATE w SET u = 'q'");
+    ExpectOutcome(*db, 1, 2, dao::errDuplicateKey);
+    EXPECT_EQ(QueryValue(path, "SELECT group_concat(u) FROM (SELECT u FROM w ORDER BY code)"),
+              "q,y,z");
+}
+
+TEST_P(EngineOutcome, AFormThatIsNotReplayedLeavesOutItsRefusedRowsAllTheSame) {
+    const QString path = Make(kRefusing);
+    auto db = Open(path);
+    // UPDATE ... FROM is not taken apart: its refused rows are left out by SQLite's OR IGNORE.
+    db->Execute("UPDATE k SET code = 'a' || s.x FROM (SELECT '' AS x) AS s WHERE k.id >= 2");
+    ExpectOutcome(*db, 0, 1, dao::errDuplicateKey);
+    db->Execute("UPDATE k SET code = s.x || code FROM (SELECT 'n' AS x) AS s WHERE k.id >= 2");
+    ExpectOutcome(*db, 2, 0);
+    EXPECT_EQ(QueryValue(path, "SELECT group_concat(code) FROM k"), "a,nb,nc");
+}
+
 TEST_P(EngineOutcome, AStatementThatCannotRunRaisesAndReportsNothing) {
     auto db = Open(Make(kRefusing));
     db->Execute("UPDATE k SET name = 'n'");
@@ -149,6 +176,31 @@ TEST_P(EngineOutcome, TryPendingRowStoresNothingAndThrowsWhatUpdateWould) {
     EXPECT_EQ(QueryValue(path, "SELECT group_concat(id) FROM k"), "1,2,3,4");
     EXPECT_EQ(Raised([&] { Dynaset(*db, "k")->TryPendingRow(); }).Number(),
               dao::errUpdateWithoutAddNew);
+}
+
+TEST_P(EngineOutcome, AFailedCommitReportsTheRowsItTookBack) {
+    const QString path = Make(kRefusing);
+    auto db = Open(path);
+    auto rs = Dynaset(*db, "k");
+    for (int id = 4; id <= 6; ++id) {
+        Pend(*rs, {{"id", id}, {"code", Value(id)}, {"name", Value::Text(std::string("n"))}});
+        rs->Update();
+    }
+    // Another connection in the middle of a read keeps the commit from getting its lock.
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(path.toUtf8().constData(), &other, SQLITE_OPEN_READONLY, nullptr),
+              SQLITE_OK);
+    sqlite3_stmt* read = nullptr;
+    sqlite3_prepare_v2(other, "SELECT * FROM k", -1, &read, nullptr);
+    EXPECT_EQ(sqlite3_step(read), SQLITE_ROW);
+    const dao::Error e = Raised([&] { rs->Close(); });
+    sqlite3_finalize(read);
+    sqlite3_close(other);
+    EXPECT_EQ(e.Number(), dao::errRecordLocked) << e.what();
+    EXPECT_EQ(e.RowsLost(), 3);
+    EXPECT_TRUE(e.Description().contains(QString::fromUtf8("3개"))) << e.what();
+    EXPECT_EQ(QueryValue(path, "SELECT count(*) FROM k"), "3");  // what the error said
+    db->Close();
 }
 
 }  // namespace
