@@ -157,16 +157,41 @@ void Conversion::RunRecipe(const Recipe& recipe, dao::DatabaseHandle& sourceDb,
     for (const RecipeStep& step : recipe.steps) {
         switch (step.database) {
             case StepDatabase::Source:
-                sourceDb->Execute(step.statement);
+                ExecuteCounted(sourceDb, step);
                 break;
             case StepDatabase::Both:
                 CopyData(sourceDb, destDb, step.tableName);
                 break;
             case StepDatabase::Dest:
-                destDb->Execute(step.statement);
+                ExecuteCounted(destDb, step);
                 break;
         }
     }
+}
+
+void Conversion::ExecuteCounted(dao::DatabaseHandle& db, const RecipeStep& step) {
+    // A statement leaves out the rows the database refuses, as a Jet caller expects; each one
+    // left out is still a row the run did not adapt, so it is counted and logged.
+    db->Execute(step.statement);
+    const dao::ExecuteOutcome& outcome = db->LastExecute();
+    if (outcome.leftOut <= 0) {
+        return;
+    }
+    const std::optional<ErrorInfo> reason =
+        outcome.firstLeftOut
+            ? std::optional(DescribeError(std::make_exception_ptr(*outcome.firstLeftOut)))
+            : std::nullopt;
+    if (step.rowMayExist && outcome.leftOut == 1 && reason &&
+        reason->number == dao::errDuplicateKey) {
+        return;
+    }
+    runHadErrors_ = true;
+    log_.AddLog(
+        QStringLiteral("%1 실행 중 오류: %2건 적용, %3건 빠짐 (첫 오류: %4)")
+            .arg(step.statement)
+            .arg(outcome.affected)
+            .arg(outcome.leftOut)
+            .arg(reason ? ErrorText(*reason) : QStringLiteral("데이터베이스가 행을 무시했습니다")));
 }
 
 std::vector<const Recipe*> Conversion::SelectedRecipes() const {
@@ -245,6 +270,31 @@ bool Conversion::UserConfirmsRun() {
                                 "닫고 시작하세요.") +
                             kCrLf + QStringLiteral("시작 하시겠습니까?");
     return platform_.MsgBox(confirm, vbYesNo + vbQuestion + vbDefaultButton2) != vbNo;
+}
+
+bool Conversion::SettingUsable(const SettingRead& setting, const QString& product) {
+    // A store that cannot be read, or a value that is no text, is not the same as a product that
+    // was never run: reinstalling would not mend either, so each is named for what it is.
+    QString problem;
+    QString advice;
+    switch (setting.status) {
+        case SettingRead::Status::Found:
+        case SettingRead::Status::NotSet:
+            return true;  // an empty folder is reported with the other folder checks
+        case SettingRead::Status::Unreadable:
+            problem = QStringLiteral("%1의 설정 파일을 읽을 수 없습니다.").arg(product);
+            advice = QStringLiteral(
+                "설정 파일이 손상되었거나 읽을 권한이 없습니다. "
+                "파일을 확인한 뒤 다시 시작하세요.");
+            break;
+        case SettingRead::Status::NotText:
+            problem =
+                QStringLiteral("%1의 데이터베이스 폴더 설정이 폴더 이름이 아닙니다.").arg(product);
+            advice = QStringLiteral("설정 파일의 db경로 값을 확인한 뒤 다시 시작하세요.");
+            break;
+    }
+    platform_.MsgBox(problem + kCrLf + setting.store + kCrLf + advice, vbOKOnly);
+    return false;
 }
 
 bool Conversion::FoldersUsable(const QString& sourceFile, const QString& destFile) {
@@ -337,8 +387,14 @@ void Conversion::Command1_Click() {
     if (!UserConfirmsRun()) {
         return;
     }
-    SourceDbPath = platform_.GetSetting(kSourceApp, kSection, kKey);
-    DestDbPath = platform_.GetSetting(kDestApp, kSection, kKey);
+    const SettingRead sourceSetting = platform_.ReadSetting(kSourceApp, kSection, kKey);
+    const SettingRead destSetting = platform_.ReadSetting(kDestApp, kSection, kKey);
+    SourceDbPath = sourceSetting.value;
+    DestDbPath = destSetting.value;
+    if (!SettingUsable(sourceSetting, QStringLiteral("Dorvik")) ||
+        !SettingUsable(destSetting, QStringLiteral("SolvanePlus"))) {
+        return;
+    }
     const QString sourceFile = DatabaseFile(SourceDbPath);
     const QString destFile = DatabaseFile(DestDbPath);
     if (!FoldersUsable(sourceFile, destFile)) {

@@ -37,11 +37,16 @@ public:
 private:
     // Asks for the boxes, the password and the confirmation; false when the run must not start.
     bool UserConfirmsRun();
+    // Checks that a folder setting could be read as a text; false, after saying why, when the
+    // run must end. A setting that is merely unset passes, for FoldersUsable to report.
+    bool SettingUsable(const SettingRead& setting, const QString& product);
     // Checks the two folders before anything is opened; false when the run must end.
     bool FoldersUsable(const QString& sourceFile, const QString& destFile);
     // Opens both databases; false, after logging why, when the run must end.
     bool OpenDatabases(dao::DatabaseHandle& sourceDb, dao::DatabaseHandle& destDb,
                        const QString& sourceFile, const QString& destFile);
+    // Runs one recipe statement; rows it left out are logged and make the run one with errors.
+    void ExecuteCounted(dao::DatabaseHandle& db, const RecipeStep& step);
     // The recipes whose check boxes are ticked, in run order.
     std::vector<const Recipe*> SelectedRecipes() const;
     // Checks, before anything is changed, that the tables and columns that the selected recipes

@@ -33,6 +33,20 @@ enum MsgBoxResult : int {
 };
 // clang-format on
 
+// One setting as read from the per-user store, told apart by why it has no usable value.
+struct SettingRead {
+    enum class Status {
+        Found,       // a text, possibly empty
+        NotSet,      // no such key (or no store at all)
+        Unreadable,  // the store exists but cannot be read or parsed
+        NotText,     // the key holds something other than a text
+    };
+    Status status = Status::NotSet;
+    QString value;
+    // Where the store lives (a file, or the registry key on Windows), for the user to look at.
+    QString store;
+};
+
 struct AppVersion {
     int Major = 0;
     int Minor = 0;
@@ -55,6 +69,17 @@ public:
     // Reads a per-user setting; a missing key gives empty text.
     virtual QString GetSetting(const QString& appName, const QString& section,
                                const QString& key) = 0;
+
+    // Reads a per-user setting and says why it has no value when it has none. The default
+    // knows no more than GetSetting: an empty text counts as not set.
+    virtual SettingRead ReadSetting(const QString& appName, const QString& section,
+                                    const QString& key) {
+        SettingRead read;
+        read.value = GetSetting(appName, section, key);
+        read.status =
+            read.value.isEmpty() ? SettingRead::Status::NotSet : SettingRead::Status::Found;
+        return read;
+    }
 
     virtual void Beep() = 0;
     virtual QString AppTitle() const = 0;

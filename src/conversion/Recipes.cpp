@@ -23,31 +23,39 @@ RecipeStep OnDest(const QString& statement, const QString& tableName, const QStr
     return {StepDatabase::Dest, statement, tableName, columns};
 }
 
+// A row that a second run finds in place: its key left out is what the recipe means.
+RecipeStep OnDestOnce(const QString& statement, const QString& tableName,
+                      const QStringList& columns) {
+    RecipeStep step = OnDest(statement, tableName, columns);
+    step.rowMayExist = true;
+    return step;
+}
+
 // Empty units become a single space in the source, so that the copy carries the space across.
 Recipe ProductRecipe() {
-    return {
-        0,
-        {
-            OnSource(QStringLiteral("UPDATE product SET unit = ' ' where unit = ''"), kProduct,
-                     {QStringLiteral("unit")}),
-            Copy(kProduct),
-            OnDest(QStringLiteral("Insert Into pclass (Code, ClassName,Used) values "
-                                  "('00001', '대분류명', true)"),
-                   kClass,
-                   {QStringLiteral("Code"), QStringLiteral("ClassName"), QStringLiteral("Used")}),
-            OnDest(QStringLiteral("update product set classcode = '00001'"), kProduct,
-                   {QStringLiteral("classcode")}),
-            OnDest(QStringLiteral("UPDATE product SET ptax = 1"), kProduct,
-                   {QStringLiteral("ptax")}),
-            OnDest(QStringLiteral("UPDATE product SET reserve1 = ''"), kProduct,
-                   {QStringLiteral("reserve1")}),
-            OnDest(QStringLiteral("UPDATE product SET reserve2 = ''"), kProduct,
-                   {QStringLiteral("reserve2")}),
-            OnDest(QStringLiteral("UPDATE product SET reserve3 = ''"), kProduct,
-                   {QStringLiteral("reserve3")}),
-            OnDest(QStringLiteral("UPDATE Product SET BManage = True"), kProduct,
-                   {QStringLiteral("BManage")}),
-        }};
+    return {0,
+            {
+                OnSource(QStringLiteral("UPDATE product SET unit = ' ' where unit = ''"), kProduct,
+                         {QStringLiteral("unit")}),
+                Copy(kProduct),
+                OnDestOnce(
+                    QStringLiteral("Insert Into pclass (Code, ClassName,Used) values "
+                                   "('00001', '대분류명', true)"),
+                    kClass,
+                    {QStringLiteral("Code"), QStringLiteral("ClassName"), QStringLiteral("Used")}),
+                OnDest(QStringLiteral("update product set classcode = '00001'"), kProduct,
+                       {QStringLiteral("classcode")}),
+                OnDest(QStringLiteral("UPDATE product SET ptax = 1"), kProduct,
+                       {QStringLiteral("ptax")}),
+                OnDest(QStringLiteral("UPDATE product SET reserve1 = ''"), kProduct,
+                       {QStringLiteral("reserve1")}),
+                OnDest(QStringLiteral("UPDATE product SET reserve2 = ''"), kProduct,
+                       {QStringLiteral("reserve2")}),
+                OnDest(QStringLiteral("UPDATE product SET reserve3 = ''"), kProduct,
+                       {QStringLiteral("reserve3")}),
+                OnDest(QStringLiteral("UPDATE Product SET BManage = True"), kProduct,
+                       {QStringLiteral("BManage")}),
+            }};
 }
 
 Recipe TraderRecipe() {

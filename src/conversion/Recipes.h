@@ -20,6 +20,9 @@ struct RecipeStep {
     QString statement;    // sent to the engine exactly as written; empty for the table copy
     QString tableName;    // the table it touches, in lower case
     QStringList columns;  // the columns it names, as the statement spells them
+    // The row it inserts may be there already (from an earlier run): a row left out for its key
+    // is then no failure.
+    bool rowMayExist = false;
 };
 
 struct Recipe {

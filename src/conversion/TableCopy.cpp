@@ -1,5 +1,7 @@
 #include "conversion/TableCopy.h"
 
+#include <QFileInfo>
+#include <QStorageInfo>
 #include <QStringList>
 #include <algorithm>
 #include <utility>
@@ -38,7 +40,9 @@ void TableCopy::Handle() {
     if (errors_.empty()) {
         firstError_ = error;
     }
+    lastError_ = error;
     locked_ = locked_ || IsLockError(error.number);
+    moved_ = moved_ || error.number == dao::errFileMoved;
     // A batch that could not be committed takes back rows that were counted as saved.
     rowsSaved_ -= std::min(rowsSaved_, error.rowsLost);
     // A fault that hits every row would otherwise show one modal box per row: each distinct
@@ -91,6 +95,14 @@ void TableCopy::CloseRecordsets() {
 }
 
 void TableCopy::LogOutcome() {
+    if (!refusal_.isEmpty()) {
+        AddLog(QStringLiteral("%1 복사 안 함: %2. 대상 테이블에 아무 행도 넣지 않았습니다.")
+                   .arg(tableName_, refusal_));
+        AddLog(QStringLiteral("%1 데이터복사 중 오류: %2건 중 0건 복사, %2건 실패")
+                   .arg(tableName_)
+                   .arg(recordCount_));
+        return;
+    }
     if (errors_.empty()) {
         AddLog(tableName_ + QStringLiteral(" 데이터복사완료"));
         return;
@@ -105,6 +117,13 @@ void TableCopy::LogOutcome() {
     if (locked_ && rowsRead_ < recordCount_) {
         AddLog(QStringLiteral("%1 복사 중단: 다른 프로그램이 파일을 잠그고 있어 나머지 행을 "
                               "복사하지 않았습니다.")
+                   .arg(tableName_));
+    }
+    if (moved_) {
+        // Whatever was saved went into a file that is no longer where the products look.
+        rowsSaved_ = 0;
+        AddLog(QStringLiteral("%1 복사 중단: 대상 파일이 작업 중에 옮겨지거나 지워져, 저장한 행을 "
+                              "복사한 것으로 세지 않았습니다.")
                    .arg(tableName_));
     }
     const int64_t total = std::max(recordCount_, rowsRead_);
@@ -122,6 +141,9 @@ bool TableCopy::OpenSide(Open&& open, const QString& logText) {
     if (Try([&] { opened = static_cast<bool>(open()); }) && opened) {
         return true;
     }
+    // The procedure has shown the failure itself, so the handler never saw it: a table that was
+    // not copied is a run with errors all the same.
+    runHadErrors_ = true;
     Try([&] { AddLog(logText + selectSql_); });
     return false;
 }
@@ -170,7 +192,7 @@ void TableCopy::CopyRow() {
     }
 }
 
-void TableCopy::CopyRows() {
+void TableCopy::CountSource() {
     Try([&] { sourceRs_->MoveLast(); });
     Try([&] { sourceRs_->MoveFirst(); });
     Try([&] {
@@ -178,10 +200,138 @@ void TableCopy::CopyRows() {
         progress_.SetMax(static_cast<float>(recordCount_));
     });
     Try([&] { progress_.SetValue(0); });
+}
 
+int64_t TableCopy::DestRowCount() {
+    dao::RecordsetHandle count(destDb_->OpenRecordset(
+        QStringLiteral("SELECT count(*) FROM ") + tableName_, dao::dbOpenSnapshot));
+    dao::Value rows;
+    count->ReadFieldValue(0, rows);
+    CloseObject(count);
+    return rows.toInt();
+}
+
+bool TableCopy::EmptyDestination() {
+    // Rows appended to rows that are still there would mix the old table with the new one, so
+    // the copy ends here unless the table is really empty: a delete that failed (its box is
+    // shown as any other failure's) or one that a trigger silently ignored.
+    if (!Try([&] { destDb_->Execute(QStringLiteral("delete from ") + tableName_); })) {
+        Refuse(QStringLiteral("대상 테이블의 기존 자료를 지우지 못했습니다: %1")
+                   .arg(ErrorText(lastError_)));
+        return false;
+    }
+    int64_t left = 0;
+    if (!Try([&] { left = DestRowCount(); })) {
+        Refuse(QStringLiteral("대상 테이블의 기존 자료를 지웠는지 확인하지 못했습니다: %1")
+                   .arg(ErrorText(lastError_)));
+        return false;
+    }
+    if (left > 0) {
+        Refuse(QStringLiteral("대상 테이블의 기존 자료를 지웠지만 %1건이 남아 있습니다").arg(left));
+        return false;
+    }
+    return true;
+}
+
+bool TableCopy::SpaceEnough() {
+    // The rows cannot take more room in the destination than the whole file that holds them in
+    // the source, so the source file's size is a bound that never falls short, whatever the
+    // driver. A deleted table's pages are reused by the rows that follow, so the destination's
+    // own rows need no room of their own.
+    const QStorageInfo storage(QFileInfo(destDb_->Name()).absolutePath());
+    const qint64 needed = QFileInfo(sourceDb_->Name()).size();
+    if (!storage.isValid() || storage.bytesAvailable() < 0 || storage.bytesAvailable() >= needed) {
+        return true;
+    }
+    const QString numbers = QStringLiteral("남은 공간 %1바이트, 필요한 공간 %2바이트")
+                                .arg(storage.bytesAvailable())
+                                .arg(needed);
+    RefuseBeforeDelete(
+        QStringLiteral(
+            "대상 데이터베이스가 있는 디스크의 빈 공간이 부족합니다: %1 (원본 파일 크기)")
+            .arg(numbers),
+        QStringLiteral("디스크의 빈 공간이 부족합니다 (%1)").arg(numbers));
+    return false;
+}
+
+bool TableCopy::FirstRowFits() {
+    // The first source row is written and taken back before the delete: a destination that
+    // refuses every row for what the table is (a column that cannot be written, a required
+    // column the source lacks) would otherwise be emptied and filled with nothing. A refusal
+    // for the row's own values leaves the copy to go on and fail that row as usual. A source
+    // row that cannot be read is no answer either way: its failure leaves here for the handler.
+    std::vector<dao::Value> row(destPositions_.size());
+    bool rowHasNull = false;
+    for (size_t i = 0; i < row.size(); ++i) {
+        sourceRs_->ReadFieldValue(static_cast<int16_t>(i), row[i]);
+        rowHasNull = rowHasNull || row[i].isNull();
+    }
+    ErrorInfo refused;
+    try {
+        destRs_->AddNew();
+        for (size_t i = 0; i < row.size(); ++i) {
+            destRs_->SetFieldValue(destPositions_[i], row[i]);
+        }
+        destRs_->TryPendingRow();
+        destRs_->CancelUpdate(dao::dbUpdateRegular);
+        return true;
+    } catch (...) {
+        refused = DescribeError(std::current_exception());
+    }
+    if (destRs_->EditMode() != dao::dbEditNone) {
+        destRs_->CancelUpdate(dao::dbUpdateRegular);
+    }
+    if (RefusedForItsValues(refused.number, rowHasNull)) {
+        return true;
+    }
+    RefuseBeforeDelete(QStringLiteral("원본의 첫 행을 대상 테이블에 시험으로 넣어 보았지만, 행의 "
+                                      "값과 관계없는 이유로 거절되었습니다: %1")
+                           .arg(ErrorText(refused)),
+                       QStringLiteral("원본의 첫 행을 대상 테이블에 넣을 수 없습니다: %1")
+                           .arg(ErrorText(refused)));
+    return false;
+}
+
+bool TableCopy::ProbeAllows() {
+    // A probe that cannot be made at all (its failure shown and counted) leaves the copy to go on
+    // as it would have without it.
+    bool fits = true;
+    Try([&] { fits = FirstRowFits(); });
+    return fits;
+}
+
+bool TableCopy::RefusedForItsValues(int32_t number, bool rowHasNull) {
+    switch (number) {
+        case dao::errDuplicateKey:
+        case dao::errValidationRule:
+        case dao::errDataTypeConversion:
+        case dao::errRowIgnored:
+            return true;
+        case dao::errRequired:
+            // Without a null of its own, the row lacks a value only in a column the source has not.
+            return rowHasNull;
+        default:
+            return false;
+    }
+}
+
+void TableCopy::RefuseBeforeDelete(const QString& boxReason, const QString& logReason) {
+    platform_.MsgBox(QStringLiteral("'%1' 자료를 복사하지 않았습니다.").arg(tableName_) + kCrLf +
+                         boxReason + kCrLf +
+                         QStringLiteral("대상 테이블의 자료는 그대로 두었습니다."),
+                     vbOKOnly);
+    Refuse(logReason);
+}
+
+void TableCopy::Refuse(const QString& reason) {
+    runHadErrors_ = true;
+    refusal_ = reason;
+}
+
+void TableCopy::CopyRows() {
     for (;;) {
         bool atEnd = true;
-        if (!Try([&] { atEnd = sourceRs_->Eof(); }) || atEnd || locked_) {
+        if (!Try([&] { atEnd = sourceRs_->Eof(); }) || atEnd || locked_ || moved_) {
             break;
         }
         ++rowsRead_;
@@ -201,8 +351,10 @@ void TableCopy::Run() {
         CloseRecordsets();
         return;
     }
-    Try([&] { destDb_->Execute(QStringLiteral("delete from ") + tableName_); });
-    CopyRows();
+    CountSource();
+    if (SpaceEnough() && ProbeAllows() && EmptyDestination()) {
+        CopyRows();
+    }
     // Closing commits the last saved rows, so the outcome is known only after it.
     CloseRecordsets();
     Try([&] { LogOutcome(); });

@@ -49,6 +49,23 @@ private:
     template <class Open>
     bool OpenSide(Open&& open, const QString& logText);
     bool MapColumns();
+    // Reads the source's row count for the progress bar and the log.
+    void CountSource();
+    // Whether the destination's file system has room for the source's rows; false, after
+    // saying how much it has and needs, when the copy must not empty the table.
+    bool SpaceEnough();
+    // Writes the first source row into the destination and takes it back; false, after saying
+    // why, when the destination refuses it for a reason that every row would share.
+    bool FirstRowFits();
+    bool ProbeAllows();
+    static bool RefusedForItsValues(int32_t number, bool rowHasNull);
+    // Shows why the table is not copied, with the destination left as it was, and notes it.
+    void RefuseBeforeDelete(const QString& boxReason, const QString& logReason);
+    // Deletes the destination's rows; false, after noting why, when rows are still there.
+    bool EmptyDestination();
+    int64_t DestRowCount();
+    // Ends the table's copy before any row is written, for the reason given.
+    void Refuse(const QString& reason);
     void CopyRows();
     void CopyRow();
     void LogOutcome();
@@ -73,10 +90,15 @@ private:
 
     std::map<int32_t, Occurrence> errors_;
     ErrorInfo firstError_;
+    ErrorInfo lastError_;
+    // Why the copy ended before writing any row; empty while it goes on.
+    QString refusal_;
     int64_t recordCount_ = 0;
     int64_t rowsRead_ = 0;
     int64_t rowsSaved_ = 0;
     bool& runHadErrors_;
     // Another process holds the file locked: every further save would wait for the lock and fail.
     bool locked_ = false;
+    // The destination file was moved or deleted under the run: nothing written to it counts.
+    bool moved_ = false;
 };

@@ -5,8 +5,10 @@
 
 #include <QByteArray>
 #include <QString>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "data/Engine.h"
@@ -32,8 +34,30 @@ struct OpenOptions {
     void KeepBusyWhile(const std::function<void()>& work) const;
 };
 
+// Which file a path names: its device and inode where the platform has them, so that a file
+// moved, deleted or replaced while open can be told from the one that was opened.
+struct FileIdentity {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+// The identity of the file at `path`; nullopt when there is none.
+std::optional<FileIdentity> IdentityOf(const QString& path);
+
+// Fails with errFileMoved, naming the file, unless `path` still names the file `opened` was.
+void CheckSameFile(const QString& path, const std::optional<FileIdentity>& opened);
+
+// How a database matches names without regard to letter case: SQLite folds the ASCII letters
+// only (a table may hold both "Ä" and "ä"), Jet every letter.
+enum class NameFolding { Ascii, Unicode };
+QString FoldedName(const QString& name, NameFolding folding);
+
 // Fails with errItemNotFound unless 0 <= position < count.
 void CheckFieldPosition(int16_t position, int16_t count);
+
+// Fails with errPathTooLong when SQLite cannot open and write a file at `path`, whichever driver
+// would open it.
+void CheckSqlitePathLength(const QString& path);
 
 // SQLite's C API.
 std::shared_ptr<Database> OpenSqliteDatabase(const QString& path, const OpenOptions& options);

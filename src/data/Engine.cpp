@@ -15,6 +15,10 @@
 #include "data/Drivers.h"
 #include "data/SqlText.h"
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 namespace dao {
 
 Error::Error(int32_t number, ErrorKind kind, ErrorContext context, const Error* cause)
@@ -292,6 +296,10 @@ std::shared_ptr<Database> DBEngine::OpenDatabase(const QString& path, int16_t /*
     if (info.isDir()) {
         throw fail(errUnrecognisedFormat, ErrorKind::FolderInsteadOfFile);
     }
+    // A pipe would keep the open below waiting for a writer forever, and a device is no database.
+    if (!info.isFile()) {
+        throw fail(errUnrecognisedFormat, ErrorKind::NotARegularFile);
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         throw fail(errCannotOpenFile, ErrorKind::FileNotReadable);
@@ -306,6 +314,7 @@ std::shared_ptr<Database> DBEngine::OpenDatabase(const QString& path, int16_t /*
     const detail::OpenOptions opened(scoped != nullptr ? *scoped : options_);
     switch (detail::DetectFileKind(head)) {
         case detail::FileKind::Sqlite:
+            detail::CheckSqlitePathLength(path);
             if (opened.engine.sqliteThroughOdbc) {
                 return Tracked(detail::OpenOdbcDatabase(path, detail::OdbcTarget::Sqlite, opened));
             }
@@ -319,6 +328,38 @@ std::shared_ptr<Database> DBEngine::OpenDatabase(const QString& path, int16_t /*
 }
 
 namespace detail {
+
+std::optional<FileIdentity> IdentityOf(const QString& path) {
+#ifdef Q_OS_UNIX
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
+        return std::nullopt;
+    }
+    return FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+#else
+    // Without inodes only a file that is gone can be told.
+    return QFileInfo::exists(path) ? std::optional<FileIdentity>(FileIdentity{}) : std::nullopt;
+#endif
+}
+
+QString FoldedName(const QString& name, NameFolding folding) {
+    if (folding == NameFolding::Unicode) {
+        return name.toCaseFolded();
+    }
+    QString folded = name;
+    for (QChar& c : folded) {
+        if (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) {
+            c = QChar(c.unicode() + ('a' - 'A'));
+        }
+    }
+    return folded;
+}
+
+void CheckSameFile(const QString& path, const std::optional<FileIdentity>& opened) {
+    if (opened && IdentityOf(path) != opened) {
+        throw Error(errFileMoved, ErrorKind::FileMoved, {path, {}, {}, {}, {}});
+    }
+}
 
 FileKind DetectFileKind(const QByteArray& head) {
     static const QByteArray sqliteMagic("SQLite format 3\0", 16);

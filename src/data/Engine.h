@@ -10,6 +10,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "data/EngineOptions.h"
@@ -85,12 +86,26 @@ public:
 class Recordset;
 class Fields;
 
+// What the last Execute on a database did.
+struct ExecuteOutcome {
+    int64_t affected = 0;  // rows it changed, inserted or deleted
+    int64_t leftOut =
+        0;  // rows it should have changed or inserted but left out (refused or ignored)
+    std::optional<Error> firstLeftOut;  // why the first of them was left out
+};
+
 class Database : public Closable {
 public:
     // Runs one action statement (UPDATE, INSERT INTO, DELETE) and applies it before returning.
     // Rows it cannot insert or change (a duplicate key, a refused value) are left out without an
-    // error; only a statement that cannot run at all raises.
+    // error; only a statement that cannot run at all raises. LastExecute then says how many rows
+    // it changed and how many it left out.
     virtual void Execute(const QString& sql) = 0;
+
+    // What the last Execute did; all zero before the first, and after one that raised.
+    const ExecuteOutcome& LastExecute() const { return lastExecute_; }
+    // The object model's name for the rows the last Execute changed.
+    int64_t RecordsAffected() const { return LastExecute().affected; }
 
     // Opens a table whole, by its name, as a snapshot (dbOpenSnapshot) or a dynaset
     // (dbOpenDynaset).
@@ -112,6 +127,12 @@ protected:
     static void CheckRecordsetType(int32_t type);
     // Opens a query other than one whole table.
     virtual std::shared_ptr<Recordset> OpenQuery(const QString& source, int32_t type) = 0;
+
+    // Drivers record each Execute's outcome here.
+    void SetLastExecute(ExecuteOutcome outcome) { lastExecute_ = std::move(outcome); }
+
+private:
+    ExecuteOutcome lastExecute_;
 };
 
 // A field of a recordset's current row: a light proxy, valid while its recordset is.
@@ -135,7 +156,8 @@ public:
     int16_t Count() const;
     // By 0-based position; fails with errItemNotFound outside the range.
     Field Item(int16_t position) const;
-    // By name, without regard to letter case; fails with errItemNotFound for an unknown name.
+    // By name, without regard to letter case as the database sees it (SQLite: ASCII letters only;
+    // Jet: every letter); fails with errItemNotFound for an unknown name.
     Field Item(const QString& name) const;
 
 private:
@@ -158,13 +180,18 @@ public:
     virtual void Update(int32_t type = dbUpdateRegular, bool force = false) = 0;
     virtual int32_t EditMode() = 0;
     virtual void CancelUpdate(int32_t type = dbUpdateRegular) = 0;
+    // Tries the pending row as Update would store it, inside a savepoint that is rolled back at
+    // once; throws what Update would throw. The row stays pending and nothing is stored. Rows
+    // saved before stay saved (the ODBC driver commits them first).
+    virtual void TryPendingRow() = 0;
 
     Fields GetFields() { return Fields(this); }
 
     // The primitives behind Fields and Field.
     virtual int16_t FieldCount() = 0;
     virtual QString FieldName(int16_t position) = 0;
-    // The position of a field by name, without regard to letter case; -1 when there is none.
+    // The position of a field by name, without regard to letter case as the database sees it;
+    // -1 when there is none.
     virtual int16_t FieldPosition(const QString& name) = 0;
     // The value of the current row, or of the pending row after AddNew.
     virtual Value FieldValue(int16_t position) = 0;

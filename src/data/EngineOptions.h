@@ -2,7 +2,7 @@
 
 // What an engine is told at its creation instead of reading process-wide settings: how long to
 // wait for another program's lock, when saved rows are committed, what to call while long work
-// keeps the caller waiting, and the two switches that let tests run the ODBC code on SQLite files.
+// keeps the caller waiting, and the switch that lets tests run the ODBC code on SQLite files.
 
 #include <QString>
 #include <chrono>
@@ -33,11 +33,8 @@ struct EngineOptions {
     // never call it.
     std::function<void()> busyCallback;
     // Tests only: SQLite files go through the ODBC driver instead of the C API, so that the ODBC
-    // code is proven where no Access driver exists...
+    // code is proven where no Access driver exists.
     bool sqliteThroughOdbc = false;
-    // ...and there, action statements run the way they run on Access files (no OR IGNORE; a
-    // statement refused for a row's values is replayed row by row).
-    bool accessStyleExecute = false;
     // Tests only: the path the SQLite ODBC driver is given for a file; empty gives it the file's
     // absolute path. Under Wine that driver is the host's (reached through Wine's odbc32), which
     // reads host paths only.

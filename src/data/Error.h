@@ -40,6 +40,9 @@ enum ErrorNumber : int32_t {
     errUnrecognisedFormat = 3343,   // the file is not a database the engine knows
     errObjectInvalid = 3420,        // the database or recordset has been closed
     errDriverFailure = 3146,        // any other failure reported by the driver
+    errRowIgnored = 3157,           // a save or change the destination silently ignored
+    errFileMoved = 3043,            // the file was moved, deleted or replaced while open
+    errPathTooLong = 3044,          // a path longer than the driver can open
 };
 
 // The situations the engine reports, each with one wording (ErrorTexts.cpp).
@@ -65,8 +68,11 @@ enum class ErrorKind : uint8_t {
     FileNotReadable,
     EmptyFile,
     UnknownFormat,
-    DamagedFile,   // found at open
-    DamagedInUse,  // found later
+    DamagedFile,      // found at open
+    DamagedInUse,     // found later
+    NotARegularFile,  // a device, a pipe or a socket
+    FileMoved,        // moved, deleted or replaced while open
+    PathTooLong,      // details: the path's length, the longest the driver opens (bytes)
     CannotOpen,
     FileNotWritable,
     FolderNotWritable,  // details: the folder
@@ -85,6 +91,7 @@ enum class ErrorKind : uint8_t {
     ColumnTypeRefuses,  // column; details: the column's type, the value's type
     TypeMismatch,
     DriverFailure,
+    RowIgnored,       // table, when known
     CommitFailed,     // details: the rows taken back; the cause follows
     BatchRolledBack,  // details: the rows taken back; follows the cause
     // Drivers

@@ -146,6 +146,21 @@ QString FileText(ErrorKind kind, const ErrorContext& c) {
                 .arg(Named(c.file));
         case ErrorKind::DamagedInUse:
             return WithDriverText(QStringLiteral("%1파일이 손상되었습니다.").arg(Named(c.file)), c);
+        case ErrorKind::NotARegularFile:
+            return QStringLiteral(
+                       "'%1'은(는) 일반 파일이 아니라(장치, 파이프 등) 데이터베이스 파일로 열 수 "
+                       "없습니다.")
+                .arg(c.file);
+        case ErrorKind::FileMoved:
+            return QStringLiteral(
+                       "%1파일이 열려 있는 동안 옮겨졌거나 삭제되었거나 다른 파일로 바뀌었습니다. "
+                       "그 뒤에 이 파일에 쓴 내용은 저장되지 않았습니다.")
+                .arg(Named(c.file));
+        case ErrorKind::PathTooLong:
+            return QStringLiteral(
+                       "'%1' 파일의 경로가 너무 깁니다(%2바이트). 경로는 %3바이트까지 쓸 수 "
+                       "있습니다. 더 짧은 경로의 폴더로 옮기세요.")
+                .arg(c.file, Detail(c, 0), Detail(c, 1));
         case ErrorKind::CannotOpen:
             return WithDriverText(QStringLiteral("%1파일을 열 수 없습니다.").arg(Named(c.file)), c);
         case ErrorKind::FileNotWritable:
@@ -220,6 +235,12 @@ QString RowText(ErrorKind kind, const ErrorContext& c) {
                 .arg(c.column, Detail(c, 0), Detail(c, 1));
         case ErrorKind::TypeMismatch:
             return WithDriverText(QStringLiteral("값이 열의 데이터 형식에 맞지 않습니다."), c);
+        case ErrorKind::RowIgnored:
+            return QStringLiteral(
+                       "%1대상 데이터베이스가 행을 저장하지 않고 무시했습니다(행을 무시하는 "
+                       "트리거나 규칙).")
+                .arg(c.table.isEmpty() ? QString()
+                                       : QStringLiteral("'%1' 테이블에서 ").arg(c.table));
         case ErrorKind::DriverFailure:
             return QStringLiteral("%1에서 작업을 하지 못했습니다. (%2)")
                 .arg(c.file.isEmpty() ? QStringLiteral("데이터베이스")

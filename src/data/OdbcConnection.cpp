@@ -16,13 +16,12 @@
 
 namespace dao::detail::odbc {
 
-Connection::Connection(QString name, QString path, OdbcTarget target, bool accessStyle,
-                       const QSqlDatabase& db)
+Connection::Connection(QString name, QString path, OdbcTarget target, const QSqlDatabase& db)
     : name_(std::move(name)),
       path_(std::move(path)),
       target_(target),
-      accessStyle_(target == OdbcTarget::Access || accessStyle),
-      db_(db) {
+      db_(db),
+      identity_(IdentityOf(path_)) {
     const QSqlDriver* driver = db_.driver();
     transactions_ = driver != nullptr && driver->hasFeature(QSqlDriver::Transactions);
 }
@@ -73,13 +72,19 @@ void Connection::Commit() {
     const qsizetype rows = savedRows_;
     savedRows_ = 0;
     if (db_.commit()) {
+        try {
+            CheckIdentity();
+        } catch (Error& e) {
+            throw e.WithRowsLost(rows);
+        }
         return;
     }
     const Diagnostic failure = Diagnose(db_);
     db_.rollback();
     const Error cause = detail::odbc::ToError(failure, Operation::Commit, {}, path_);
     throw Error(cause.Number(), ErrorKind::CommitFailed,
-                {QDir::toNativeSeparators(path_), {}, {}, {}, {QString::number(rows)}}, &cause);
+                {QDir::toNativeSeparators(path_), {}, {}, {}, {QString::number(rows)}}, &cause)
+        .WithRowsLost(rows);
 }
 
 void Connection::Rollback() {
@@ -113,7 +118,11 @@ void Connection::Shutdown() {
     }
     std::optional<Error> failure;
     try {
+        const bool committing = inTransaction_;
         Commit();
+        if (!committing) {
+            CheckIdentity();
+        }
     } catch (const Error& e) {
         failure = e;
     }
@@ -169,6 +178,7 @@ bool InsertCache::Insert(Connection& c, const QString& table, const QStringList&
         *failure = Diagnose(query);
         return false;
     }
+    lastChanged_ = query.numRowsAffected();
     return true;
 }
 

@@ -9,6 +9,7 @@
 #include <QVariant>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "data/Drivers.h"
@@ -30,8 +31,7 @@ class OdbcRecordset;
 // dropped; every QSqlQuery on it is destroyed before the connection is removed.
 class Connection {
 public:
-    Connection(QString name, QString path, OdbcTarget target, bool accessStyle,
-               const QSqlDatabase& db);
+    Connection(QString name, QString path, OdbcTarget target, const QSqlDatabase& db);
 
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
@@ -41,12 +41,20 @@ public:
     bool IsOpen() const { return open_; }
     QSqlDatabase& Db() { return db_; }
     const QString& Path() const { return path_; }
-    bool AccessStyle() const { return accessStyle_; }
     bool SupportsTransactions() const { return transactions_; }
+    // Whether the database behind the driver is SQLite's (tests only).
+    bool IsSqlite() const { return target_ == OdbcTarget::Sqlite; }
+    // How the database behind the driver matches names without regard to letter case.
+    NameFolding Folding() const {
+        return target_ == OdbcTarget::Access ? NameFolding::Unicode : NameFolding::Ascii;
+    }
     // Changes with every commit or rollback; a reading cursor may not survive one.
     quint64 Generation() const { return generation_; }
 
     QString QuoteName(const QString& name) const;
+
+    // Fails with errFileMoved when the path no longer names the file that was opened.
+    void CheckIdentity() const { CheckSameFile(path_, identity_); }
 
     void Register(OdbcRecordset* rs) { recordsets_.push_back(rs); }
     void Unregister(OdbcRecordset* rs) { std::erase(recordsets_, rs); }
@@ -75,7 +83,6 @@ private:
     QString name_;
     QString path_;
     OdbcTarget target_;
-    bool accessStyle_;
     QSqlDatabase db_;
     bool open_ = true;
     bool transactions_ = false;
@@ -83,6 +90,7 @@ private:
     qsizetype savedRows_ = 0;
     quint64 generation_ = 0;
     std::vector<OdbcRecordset*> recordsets_;
+    std::optional<FileIdentity> identity_;
 };
 
 // INSERT statements prepared once per set of written columns and reused for every row with the
@@ -96,8 +104,12 @@ public:
 
     void Clear() { queries_.clear(); }
 
+    // The rows the last successful Insert stored, as the driver counts them (-1 when unknown).
+    int64_t LastChanged() const { return lastChanged_; }
+
 private:
     std::map<QString, std::unique_ptr<QSqlQuery>> queries_;
+    int64_t lastChanged_ = -1;
 };
 
 }  // namespace dao::detail::odbc

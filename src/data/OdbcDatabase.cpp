@@ -54,14 +54,14 @@ QString ConnectionValue(const QString& value) {
 
 // ---- Row-by-row replay
 
-// A statement that a row's values refused has applied nothing (it ran in its own transaction, or
-// it is SQLite's, whose statements are atomic); it is replayed (RowByRow.h) over the rows'
-// primary keys, or SQLite's rowid.
+// A statement runs in a transaction of its own; one that a row's values refused has applied
+// nothing and is replayed (RowByRow.h) over the rows' primary keys, or SQLite's rowid.
 class OdbcRowByRow final : public detail::RowByRowTarget {
 public:
     OdbcRowByRow(Connection& conn, QString table) : conn_(conn), table_(std::move(table)) {}
 
     bool ReplaysInsertSelect() const override { return true; }
+    bool KnowsOrIgnore() const override { return conn_.IsSqlite(); }
     QStringList KeyColumns(const QString& table) override { return conn_.KeyColumns(table); }
 
     QStringList ColumnsOf(const QString& table) override {
@@ -96,7 +96,16 @@ public:
         return rows;
     }
 
-    void RunRow(const QString& statement, const QVariantList& parameters) override {
+    std::optional<int64_t> Count(const QString& countSelect) override {
+        QSqlQuery query(conn_.Db());
+        query.setForwardOnly(true);
+        if (query.exec(countSelect) && query.next()) {
+            return query.value(0).toLongLong();
+        }
+        return std::nullopt;
+    }
+
+    StatementResult Run(const QString& statement, const QVariantList& parameters) override {
         auto it = prepared_.find(statement);
         if (it == prepared_.end()) {
             auto query = std::make_unique<QSqlQuery>(conn_.Db());
@@ -110,13 +119,22 @@ public:
         for (int i = 0; i < parameters.size(); ++i) {
             query.bindValue(i, parameters[i]);
         }
+        StatementResult result;
         if (query.exec()) {
-            return;
+            result.changed = query.numRowsAffected();
+            return result;
         }
         const Diagnostic failure = Diagnose(query);
         if (!detail::odbc::IsRowFailure(detail::odbc::Classify(failure))) {
             throw detail::odbc::ToError(failure, Operation::Execute, table_, conn_.Path());
         }
+        result.refused = detail::odbc::ToError(failure, Operation::Execute, table_, conn_.Path());
+        return result;
+    }
+
+    Error IgnoredError() const override {
+        return Error(errRowIgnored, ErrorKind::RowIgnored,
+                     {QDir::toNativeSeparators(conn_.Path()), table_, {}, {}, {}});
     }
 
     // Without a transaction a replay that fails half way could not be undone.
@@ -170,39 +188,16 @@ public:
 
     void Execute(const QString& sql) override {
         EnsureOpen();
+        SetLastExecute({});
         Connection& c = *conn_;
         c.Commit();
-        // SQLite leaves out the rows that break a constraint by itself (OR IGNORE). The Access
-        // driver fails the whole statement instead, so there the statement runs in its own
-        // transaction, to be rolled back and replayed row by row.
-        const bool ownTransaction = c.AccessStyle();
-        const QString statement = ownTransaction ? sql : sql::WithOrIgnore(sql);
-        if (ownTransaction) {
-            c.Begin(Operation::Execute);
+        OdbcRowByRow target(c, sql::TableOfStatement(sql));
+        try {
+            SetLastExecute(detail::RunCounted(sql, target));
+        } catch (const Error&) {
+            c.CheckIdentity();  // a file that has gone says so, whatever the driver made of it
+            throw;
         }
-        Diagnostic failure;
-        bool ok = false;
-        {
-            QSqlQuery query(c.Db());
-            query.setForwardOnly(true);
-            ok = query.exec(statement);
-            if (!ok) {
-                failure = Diagnose(query);
-            }
-        }
-        if (ok) {
-            c.Commit();
-            return;
-        }
-        c.Rollback();
-        const QString table = sql::TableOfStatement(sql);
-        if (detail::odbc::IsRowFailure(detail::odbc::Classify(failure))) {
-            OdbcRowByRow target(c, table);
-            if (detail::ReplayRowByRow(sql, target)) {
-                return;
-            }
-        }
-        throw detail::odbc::ToError(failure, Operation::Execute, table, c.Path());
     }
 
     std::shared_ptr<Recordset> OpenTable(const QString& tableName, int32_t type) override {
@@ -260,8 +255,7 @@ struct ConnectResult {
     bool pluginFailed = false;
 };
 
-ConnectResult Connect(const QString& connectionString, const QString& path, OdbcTarget target,
-                      bool accessStyle = false) {
+ConnectResult Connect(const QString& connectionString, const QString& path, OdbcTarget target) {
     ConnectResult result;
     const QString name = NextConnectionName();
     {
@@ -271,8 +265,7 @@ ConnectResult Connect(const QString& connectionString, const QString& path, Odbc
         } else {
             db.setDatabaseName(connectionString);
             if (db.open()) {
-                result.connection =
-                    std::make_shared<Connection>(name, path, target, accessStyle, db);
+                result.connection = std::make_shared<Connection>(name, path, target, db);
                 return result;
             }
             result.failure = FromQtError(db.lastError());
@@ -332,7 +325,7 @@ std::shared_ptr<Database> OpenSqlite(const QString& path, const detail::OpenOpti
         const QString connection =
             QStringLiteral("DRIVER={%1};Database=%2;NoCreat=1;Timeout=%3;BigInt=1")
                 .arg(driver, uri, QString::number(options.engine.busyTimeout.count()));
-        result = Connect(connection, path, OdbcTarget::Sqlite, options.engine.accessStyleExecute);
+        result = Connect(connection, path, OdbcTarget::Sqlite);
         if (result.pluginFailed) {
             throw OpenError(errInstallableIsam, ErrorKind::MissingOdbcPlugin, path);
         }
@@ -352,13 +345,22 @@ std::shared_ptr<Database> OpenSqlite(const QString& path, const detail::OpenOpti
     // process holds exclusively, shows only at the first read.
     Diagnostic failure;
     bool readable = false;
+    bool damaged = false;
     {
         QSqlQuery probe(result.connection->Db());
         probe.setForwardOnly(true);
         readable = probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")) && probe.next();
         if (!readable) {
             failure = Diagnose(probe);
+        } else {
+            // Pages or indexes that do not hold together: refused as the C API driver does.
+            damaged = probe.exec(QStringLiteral("PRAGMA quick_check")) && probe.next() &&
+                      probe.value(0).toString() != QLatin1String("ok");
         }
+    }
+    if (damaged) {
+        result.connection.reset();
+        throw OpenError(errUnrecognisedFormat, ErrorKind::DamagedFile, path);
     }
     if (!readable) {
         result.connection.reset();  // released before the error goes up

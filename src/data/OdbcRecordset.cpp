@@ -32,7 +32,7 @@ OdbcRecordset::OdbcRecordset(std::shared_ptr<Connection> connection, QString sou
         names_ << name;
         types_ << record.field(i).metaType();
         // The first of two same-named columns wins, as in a lookup by name.
-        positions_.insert(name.toCaseFolded(), static_cast<int16_t>(i));
+        positions_.insert(FoldedName(name, conn_->Folding()), static_cast<int16_t>(i));
     }
     if (Fetch(Operation::OpenRecordset, true)) {
         position_ = 0;
@@ -147,11 +147,63 @@ void OdbcRecordset::AddNew() {
 }
 
 void OdbcRecordset::Update(int32_t /*type*/, bool /*force*/) {
+    CheckPending();
+    conn_->Begin(Operation::Update);
+    Diagnostic failure;
+    if (!Store(&failure)) {
+        // The row stays pending. The rows saved before it are committed now, so that nothing
+        // this failure does to the transaction can take them along; a file that has gone says
+        // so, whatever the driver made of it.
+        conn_->Commit();
+        conn_->CheckIdentity();
+        throw detail::odbc::ToError(failure, Operation::Update, table_, conn_->Path());
+    }
+    if (inserts_.LastChanged() == 0) {
+        throw IgnoredError();  // nothing was stored; the row stays pending
+    }
+    try {
+        conn_->RowSaved();
+    } catch (Error& e) {
+        // The row being saved fails with its batch and stays pending; the others were saved
+        // earlier.
+        e.WithRowsLost(e.RowsLost() - 1);
+        throw;
+    }
+    pending_ = false;
+    pendingValues_.clear();
+}
+
+void OdbcRecordset::TryPendingRow() {
+    CheckPending();
+    if (!conn_->SupportsTransactions()) {
+        throw Error(errDriverFailure, ErrorKind::DriverFailure,
+                    {conn_->Path(), table_, {}, QStringLiteral("no transactions"), {}});
+    }
+    // The try is rolled back: the rows saved before it are committed first, so that the
+    // rollback cannot take them along.
+    conn_->Commit();
+    conn_->Begin(Operation::Update);
+    Diagnostic failure;
+    const bool stored = Store(&failure);
+    const int64_t changed = inserts_.LastChanged();
+    conn_->Rollback();
+    if (!stored) {
+        throw detail::odbc::ToError(failure, Operation::Update, table_, conn_->Path());
+    }
+    if (changed == 0) {
+        throw IgnoredError();
+    }
+}
+
+void OdbcRecordset::CheckPending() const {
     EnsureOpen();
     EnsureUpdatable();
     if (!pending_) {
         throw NothingPendingError();
     }
+}
+
+bool OdbcRecordset::Store(Diagnostic* failure) {
     QStringList columns;
     QVariantList values;
     for (qsizetype i = 0; i < names_.size(); ++i) {
@@ -160,18 +212,11 @@ void OdbcRecordset::Update(int32_t /*type*/, bool /*force*/) {
             values << ToVariant(*v, types_[i]);
         }
     }
-    conn_->Begin(Operation::Update);
-    Diagnostic failure;
-    if (inserts_.Insert(*conn_, conn_->QuoteName(table_), columns, values, &failure)) {
-        pending_ = false;
-        pendingValues_.clear();
-        conn_->RowSaved();
-        return;
-    }
-    // The row stays pending. The rows saved before it are committed now, so that nothing
-    // this failure does to the transaction can take them along.
-    conn_->Commit();
-    throw detail::odbc::ToError(failure, Operation::Update, table_, conn_->Path());
+    return inserts_.Insert(*conn_, conn_->QuoteName(table_), columns, values, failure);
+}
+
+Error OdbcRecordset::IgnoredError() const {
+    return Error(errRowIgnored, ErrorKind::RowIgnored, {conn_->Path(), table_, {}, {}, {}});
 }
 
 int32_t OdbcRecordset::EditMode() {
@@ -201,7 +246,7 @@ QString OdbcRecordset::FieldName(int16_t position) {
 
 int16_t OdbcRecordset::FieldPosition(const QString& name) {
     EnsureOpen();
-    return positions_.value(name.toCaseFolded(), int16_t{-1});
+    return positions_.value(FoldedName(name, conn_->Folding()), int16_t{-1});
 }
 
 Value OdbcRecordset::FieldValue(int16_t position) {

@@ -35,6 +35,8 @@ public:
     // A row that fails stays pending; the rows saved before it are committed first, so that the
     // failure cannot take them along.
     void Update(int32_t /*type*/, bool /*force*/) override;
+    // Commits the rows saved before, then tries the row in a transaction that is rolled back.
+    void TryPendingRow() override;
     int32_t EditMode() override;
     void CancelUpdate(int32_t /*type*/) override;
     int16_t FieldCount() override;
@@ -52,6 +54,10 @@ private:
 
     void EnsureOpen() const;
     void EnsureUpdatable() const;
+    void CheckPending() const;
+    // Runs the pending row's INSERT; false with `failure` filled when it fails.
+    bool Store(Diagnostic* failure);
+    Error IgnoredError() const;
     void CheckPosition(int16_t position) const;
     void Release();
 

@@ -98,13 +98,18 @@ void Connection::Commit() {
     int rc = SQLITE_OK;
     // Writing out a large batch and syncing the file can take a second or more.
     options_.KeepBusyWhile([&] { rc = Exec("COMMIT"); });
+    const int64_t rows = batchRows_;
     if (rc == SQLITE_OK) {
         batchOpen_ = false;
         batchRows_ = 0;
+        try {
+            CheckIdentity();
+        } catch (Error& e) {
+            throw e.WithRowsLost(rows);
+        }
         return;
     }
     const Error cause = ErrorNow(rc);
-    const int64_t rows = batchRows_;
     if (sqlite3_get_autocommit(db_) == 0) {
         Exec("ROLLBACK");
     }
@@ -153,7 +158,11 @@ void Connection::Close() {
     ReleaseRecordsets();
     std::optional<Error> failure;
     try {
+        const bool committing = batchOpen_;
         Commit();
+        if (!committing) {
+            CheckIdentity();
+        }
     } catch (const Error& e) {
         failure = e;
     }

@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QString>
 #include <chrono>
+#include <optional>
 #include <vector>
 
 #include "data/Drivers.h"
@@ -22,7 +23,7 @@ class SqliteRecordset;
 class Connection {
 public:
     Connection(sqlite3* db, QString path, const OpenOptions& options)
-        : db_(db), path_(std::move(path)), options_(options) {}
+        : db_(db), path_(std::move(path)), options_(options), identity_(IdentityOf(path_)) {}
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
     ~Connection();
@@ -32,6 +33,10 @@ public:
     bool IsOpen() const { return db_ != nullptr; }
     void CheckOpen() const;
     Error ErrorNow(int code, const QString& table = {}) const;
+
+    // Fails with errFileMoved when the path no longer names the file that was opened: what was
+    // written since went into a file that is gone or no longer the database.
+    void CheckIdentity() const { CheckSameFile(path_, identity_); }
 
     // Runs a statement that returns no rows; the result is SQLite's extended code.
     int Exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr); }
@@ -98,6 +103,7 @@ private:
     std::chrono::steady_clock::time_point seriesStart_;
     bool chained_ = false;
     std::vector<SqliteRecordset*> recordsets_;
+    std::optional<FileIdentity> identity_;
 };
 
 // Prepares one statement on the connection; `table` is named by its errors.

@@ -20,6 +20,8 @@ int32_t ErrorNumber(int extendedCode, const QString& message) {
             return errValidationRule;
         case SQLITE_CONSTRAINT_DATATYPE:
             return errDataTypeConversion;
+        case SQLITE_READONLY_DBMOVED:
+            return errFileMoved;
         default:
             break;
     }
@@ -122,6 +124,8 @@ ErrorKind KindOf(int32_t number, const ErrorContext& c) {
             return ErrorKind::FileLocked;
         case errReadOnly:
             return ErrorKind::FileNotWritable;
+        case errFileMoved:
+            return ErrorKind::FileMoved;
         case errDiskFull:
             return ErrorKind::DiskFull;
         case errUnrecognisedFormat:

@@ -21,7 +21,7 @@ SqliteRecordset::SqliteRecordset(std::shared_ptr<Connection> conn, bool dynaset,
     for (int16_t i = 0; i < fieldCount_; ++i) {
         names_.push_back(QString::fromUtf8(sqlite3_column_name(select_.get(), i)));
         // The first of equal names wins, as in a lookup by position order.
-        const QString folded = names_.back().toCaseFolded();
+        const QString folded = FoldedName(names_.back(), NameFolding::Ascii);
         if (!folded_.contains(folded)) {
             folded_.insert(folded, i);
         }
@@ -130,11 +130,47 @@ void SqliteRecordset::AddNew() {
 }
 
 void SqliteRecordset::Update(int32_t /*type*/, bool /*force*/) {
+    CheckPending();
+    conn_->BeginBatch();
+    Store();
+    conn_->RowSaved();  // may commit, and report a failed commit for this row too
+    adding_ = false;
+    if (total_ >= 0) {
+        ++total_;
+    }
+}
+
+void SqliteRecordset::TryPendingRow() {
+    CheckPending();
+    // Inside the open batch, so that the try sees the rows saved before it.
+    conn_->BeginBatch();
+    if (const int rc = conn_->Exec("SAVEPOINT try_pending_row"); rc != SQLITE_OK) {
+        throw conn_->ErrorNow(rc, table_);
+    }
+    const auto undo = [this] {
+        if (sqlite3_get_autocommit(conn_->Db()) == 0) {
+            conn_->Exec("ROLLBACK TO try_pending_row");
+            conn_->Exec("RELEASE try_pending_row");
+        }
+    };
+    try {
+        Store();
+    } catch (...) {
+        undo();
+        throw;
+    }
+    undo();
+}
+
+void SqliteRecordset::CheckPending() const {
     CheckOpen();
     CheckUpdatable();
     if (!adding_) {
         throw NothingPendingError();
     }
+}
+
+void SqliteRecordset::Store() {
     CachedInsert& insert = InsertForWrittenColumns();
     sqlite3_stmt* stmt = insert.stmt.get();
     int parameter = 0;
@@ -145,14 +181,12 @@ void SqliteRecordset::Update(int32_t /*type*/, bool /*force*/) {
             throw conn_->ErrorNow(rc, table_);
         }
     }
-    conn_->BeginBatch();
     const int rc = sqlite3_step(stmt);
     if (rc == SQLITE_DONE) {
         sqlite3_reset(stmt);
-        conn_->RowSaved();  // may commit, and report a failed commit for this row too
-        adding_ = false;
-        if (total_ >= 0) {
-            ++total_;
+        // A trigger's RAISE(IGNORE) ends the INSERT without an error and without a row.
+        if (sqlite3_changes64(conn_->Db()) == 0) {
+            throw Error(errRowIgnored, ErrorKind::RowIgnored, {conn_->Path(), table_, {}, {}, {}});
         }
         return;
     }
@@ -193,7 +227,7 @@ QString SqliteRecordset::FieldName(int16_t position) {
 
 int16_t SqliteRecordset::FieldPosition(const QString& name) {
     CheckOpen();
-    const auto folded = folded_.constFind(name.toCaseFolded());
+    const auto folded = folded_.constFind(FoldedName(name, NameFolding::Ascii));
     return folded == folded_.cend() ? int16_t{-1} : folded.value();
 }
 

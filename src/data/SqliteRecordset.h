@@ -37,6 +37,8 @@ public:
     // Saves into the connection's open batch, which may commit now and report a failed commit
     // for this row too.
     void Update(int32_t /*type*/, bool /*force*/) override;
+    // Tries the row in a savepoint inside the connection's open batch.
+    void TryPendingRow() override;
     int32_t EditMode() override;
     void CancelUpdate(int32_t /*type*/) override;
     int16_t FieldCount() override;
@@ -61,6 +63,9 @@ private:
 
     void CheckOpen() const;
     void CheckUpdatable() const;
+    void CheckPending() const;
+    // Runs the pending row's INSERT in the open batch; the row stays pending.
+    void Store();
 
     void CheckPosition(int16_t position) const { CheckFieldPosition(position, fieldCount_); }
 
@@ -88,7 +93,7 @@ private:
     Statement count_;
     int16_t fieldCount_ = 0;
     std::vector<QString> names_;
-    QHash<QString, int16_t> folded_;  // positions by case-folded name
+    QHash<QString, int16_t> folded_;  // positions by name, ASCII letters folded
 
     int64_t pos_ = 0;       // the current row
     int64_t stmtRow_ = -1;  // the row the statement is on; -1 before its first row

@@ -1,6 +1,9 @@
 #include "ui/QtPlatform.h"
 
 #include <QApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 #include <QInputDialog>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -8,6 +11,8 @@
 #include <QSettings>
 #include <QTranslator>
 #include <QWidget>
+#include <map>
+#include <utility>
 #include <vector>
 
 #ifdef Q_OS_WIN
@@ -52,6 +57,23 @@ QMessageBox::Icon IconFor(int flags) {
             return QMessageBox::NoIcon;
     }
 }
+
+#ifndef Q_OS_WIN
+// QSettings parses a store once per process and keeps what it parsed while the file stays the
+// same; only the instance that parsed it learns of a failure. So a failure is remembered for the
+// file as it was (time and size), and a later read of the unchanged file fails the same way.
+bool StoreUnreadable(const QSettings& settings) {
+    static std::map<QString, std::pair<QDateTime, qint64>> failed;
+    const QFileInfo file(settings.fileName());
+    const std::pair<QDateTime, qint64> stamp{file.lastModified(), file.size()};
+    if (settings.status() != QSettings::NoError) {
+        failed[settings.fileName()] = stamp;
+        return true;
+    }
+    const auto it = failed.find(settings.fileName());
+    return it != failed.end() && it->second == stamp;
+}
+#endif
 
 QString TitleOr(const QString& title) {
     return title.isEmpty() ? kAppTitle : title;
@@ -134,35 +156,83 @@ QString QtPlatform::InputBox(const QString& prompt, bool hideInput) {
 }
 
 std::unique_ptr<QSettings> QtPlatform::OpenSettings(const QString& appName, const QString& root) {
-    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, root,
-                                       appName);
+    auto settings =
+        std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, root, appName);
+    // The products write the user's own store only; a system-wide or organisation-wide value
+    // is not theirs and must not stand in for a missing one.
+    settings->setFallbacksEnabled(false);
+    return settings;
 }
 
-QString QtPlatform::GetSetting(const QString& appName, const QString& section, const QString& key) {
 #ifdef Q_OS_WIN
+SettingRead QtPlatform::ReadSetting(const QString& appName, const QString& section,
+                                    const QString& key) {
     // QSettings creates the application's registry key as soon as it reads from it; the tool
     // only reads, so the value is read directly and a missing key stays missing.
     const QString subKey =
         QStringLiteral("Software\\%1\\%2\\%3").arg(settingsRoot_, appName, section);
+    SettingRead read;
+    read.store = QStringLiteral("HKEY_CURRENT_USER\\") + subKey;
     const auto* sub = reinterpret_cast<LPCWSTR>(subKey.utf16());
     const auto* name = reinterpret_cast<LPCWSTR>(key.utf16());
     DWORD bytes = 0;
-    if (RegGetValueW(HKEY_CURRENT_USER, sub, name, RRF_RT_REG_SZ, nullptr, nullptr, &bytes) !=
-        ERROR_SUCCESS) {
-        return QString();
+    LSTATUS rc =
+        RegGetValueW(HKEY_CURRENT_USER, sub, name, RRF_RT_REG_SZ, nullptr, nullptr, &bytes);
+    std::vector<wchar_t> text;
+    if (rc == ERROR_SUCCESS) {
+        text.assign(bytes / sizeof(wchar_t) + 1, L'\0');
+        bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+        rc =
+            RegGetValueW(HKEY_CURRENT_USER, sub, name, RRF_RT_REG_SZ, nullptr, text.data(), &bytes);
     }
-    std::vector<wchar_t> text(bytes / sizeof(wchar_t) + 1, L'\0');
-    bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-    if (RegGetValueW(HKEY_CURRENT_USER, sub, name, RRF_RT_REG_SZ, nullptr, text.data(), &bytes) !=
-        ERROR_SUCCESS) {
-        return QString();
+    switch (rc) {
+        case ERROR_SUCCESS:
+            read.status = SettingRead::Status::Found;
+            read.value = QString::fromWCharArray(text.data());
+            break;
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            read.status = SettingRead::Status::NotSet;
+            break;
+        case ERROR_UNSUPPORTED_TYPE:
+            // A number or binary data: not a folder name.
+            read.status = SettingRead::Status::NotText;
+            break;
+        default:
+            read.status = SettingRead::Status::Unreadable;
+            break;
     }
-    return QString::fromWCharArray(text.data());
+    return read;
+}
 #else
+SettingRead QtPlatform::ReadSetting(const QString& appName, const QString& section,
+                                    const QString& key) {
     const std::unique_ptr<QSettings> settings = OpenSettings(appName, settingsRoot_);
+    SettingRead read;
+    read.store = QDir::toNativeSeparators(settings->fileName());
+    // The store is read when it is opened: a store that cannot be read or parsed says so here,
+    // and would otherwise look like one without the key.
+    if (StoreUnreadable(*settings)) {
+        read.status = SettingRead::Status::Unreadable;
+        return read;
+    }
     settings->beginGroup(section);
-    return settings->value(key).toString();
+    const QVariant value = settings->value(key);
+    if (!value.isValid()) {
+        read.status = SettingRead::Status::NotSet;
+    } else if (value.metaType().id() != QMetaType::QString) {
+        // A list (an unquoted comma), a number or a byte array: not a folder name.
+        read.status = SettingRead::Status::NotText;
+    } else {
+        read.status = SettingRead::Status::Found;
+        read.value = value.toString();
+    }
+    return read;
+}
 #endif
+
+QString QtPlatform::GetSetting(const QString& appName, const QString& section, const QString& key) {
+    return ReadSetting(appName, section, key).value;
 }
 
 void QtPlatform::Beep() {

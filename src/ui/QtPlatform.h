@@ -36,6 +36,8 @@ public:
                const std::optional<QString>& title = std::nullopt) override;
     QString InputBox(const QString& prompt, bool hideInput = false) override;
     QString GetSetting(const QString& appName, const QString& section, const QString& key) override;
+    SettingRead ReadSetting(const QString& appName, const QString& section,
+                            const QString& key) override;
     void Beep() override;
     QString AppTitle() const override { return kAppTitle; }
     AppVersion Version() const override { return kBuildVersion; }
@@ -55,7 +57,8 @@ public:
 
     // The settings of one application in the per-user store the accounting products write:
     // HKEY_CURRENT_USER\Software\<root>\<application> on Windows, "<root>/<application>.conf"
-    // under the user's configuration folder elsewhere. Sections are groups.
+    // under the user's configuration folder elsewhere. Sections are groups. Only that store is
+    // read: fallbacks are off.
     static std::unique_ptr<QSettings> OpenSettings(const QString& appName,
                                                    const QString& root = kSettingsRoot);
     const QString& SettingsRoot() const { return settingsRoot_; }

@@ -85,3 +85,21 @@ TEST(RecipesTest, TradersAloneNeedOnlyTheTraderTable) {
 }
 
 }  // namespace
+
+namespace {
+
+// Only the class row may be found in place from an earlier run.
+TEST(RecipesTest, OnlyTheClassRowMayAlreadyExist) {
+    int mayExist = 0;
+    for (const Recipe& recipe : AllRecipes()) {
+        for (const RecipeStep& step : recipe.steps) {
+            if (step.rowMayExist) {
+                ++mayExist;
+                EXPECT_TRUE(step.statement.startsWith(QStringLiteral("Insert Into pclass ")));
+            }
+        }
+    }
+    EXPECT_EQ(mayExist, 1);
+}
+
+}  // namespace

@@ -174,6 +174,45 @@ TEST_F(StartCommandTest, AnUnsetFolderIsNamedAndNothingIsOpened) {
     ExpectFilesUntouched();
 }
 
+TEST_F(StartCommandTest, AStoreThatCannotBeReadOrAValueThatIsNoTextIsNotCalledUnset) {
+    form.check = {1, 1};
+    using Status = SettingRead::Status;
+    struct Case {
+        QString app;
+        Status status;
+        QString expected;
+    };
+    const QString store = tmp.File(QStringLiteral("설정.conf"));
+    for (const Case& c : {
+             Case{QStringLiteral("세금계산서"), Status::Unreadable,
+                  QStringLiteral("Dorvik의 설정 파일을 읽을 수 없습니다.\r\n") + store +
+                      QStringLiteral("\r\n설정 파일이 손상되었거나 읽을 권한이 없습니다. "
+                                     "파일을 확인한 뒤 다시 시작하세요.")},
+             Case{QStringLiteral("Solvane2"), Status::Unreadable,
+                  QStringLiteral("SolvanePlus의 설정 파일을 읽을 수 없습니다.\r\n") + store +
+                      QStringLiteral("\r\n설정 파일이 손상되었거나 읽을 권한이 없습니다. "
+                                     "파일을 확인한 뒤 다시 시작하세요.")},
+             Case{QStringLiteral("Solvane2"), Status::NotText,
+                  QStringLiteral("SolvanePlus의 데이터베이스 폴더 설정이 폴더 이름이 "
+                                 "아닙니다.\r\n") +
+                      store +
+                      QStringLiteral("\r\n설정 파일의 db경로 값을 확인한 뒤 다시 시작하세요.")},
+         }) {
+        platform.calls.clear();
+        platform.settingReads.clear();
+        platform.settingReads[{c.app, QStringLiteral("환경설정"), QStringLiteral("db경로")}] = {
+            c.status, QString(), store};
+        AnswerYes();
+        conversion.Command1_Click();
+        const auto texts = BoxTexts();
+        ASSERT_EQ(texts.size(), 2u);
+        EXPECT_EQ(texts[1], c.expected);
+        EXPECT_FALSE(texts[1].contains(QStringLiteral("설치하고")));
+    }
+    EXPECT_EQ(form.text, QStringLiteral("이전 기록\r\n"));
+    ExpectFilesUntouched();
+}
+
 TEST_F(StartCommandTest, TheSameFileUnderTwoNamesIsRefusedBeforeAnythingOpens) {
     form.check = {1, 1};
     QStringList names = {SourceFolder(), SourceFolder() + QStringLiteral("/../Dorvik"),

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QStorageInfo>
+
 #include "conversion/OpenClose.h"
 #include "support/RunFixture.h"
 
@@ -97,7 +100,7 @@ TEST_F(TableCopyTest, ADestinationThatCannotBeOpenedIsLoggedBeforeAnythingIsDele
     Finish();
 }
 
-TEST_F(TableCopyTest, AFailingDeleteAppendsTheSourceRowsToTheExistingOnes) {
+TEST_F(TableCopyTest, AFailingDeleteShowsItsErrorAndAppendsNothing) {
     ExecSql(DestFile(),
             "CREATE TRIGGER keep BEFORE DELETE ON trader "
             "BEGIN SELECT RAISE(ABORT, 'rows are kept'); END;");
@@ -106,8 +109,107 @@ TEST_F(TableCopyTest, AFailingDeleteAppendsTheSourceRowsToTheExistingOnes) {
     ASSERT_EQ(texts.size(), 1u);
     EXPECT_TRUE(texts[0].startsWith(QStringLiteral("Error ")));
     EXPECT_TRUE(texts[0].endsWith(QStringLiteral(") in procedure CopyData of Form Form1")));
-    EXPECT_EQ(Dest("SELECT code FROM trader ORDER BY code"),
-              (std::vector<Row>{{"OLDT"}, {"T001"}, {"T002"}}));
+    const QString error = texts[0].left(texts[0].indexOf(QStringLiteral(" in procedure")));
+    EXPECT_EQ(form.text,
+              QStringLiteral("trader 복사 안 함: 대상 테이블의 기존 자료를 지우지 못했습니다: "
+                             "%1. 대상 테이블에 아무 행도 넣지 않았습니다.\r\n"
+                             "trader 데이터복사 중 오류: 2건 중 0건 복사, 2건 실패\r\n")
+                  .arg(error));
+    EXPECT_TRUE(conversion.LastRunHadErrors());
+    EXPECT_EQ(Dest("SELECT code FROM trader ORDER BY code"), (std::vector<Row>{{"OLDT"}}));
+}
+
+TEST_F(TableCopyTest, ADeleteThatATriggerIgnoresAppendsNothing) {
+    ExecSql(DestFile(),
+            "CREATE TRIGGER keep BEFORE DELETE ON trader WHEN old.code = 'OLDT' "
+            "BEGIN SELECT RAISE(IGNORE); END;");
+    Copy(QStringLiteral("trader"));
+    EXPECT_TRUE(platform.calls.empty());
+    EXPECT_EQ(form.text,
+              QStringLiteral("trader 복사 안 함: 대상 테이블의 기존 자료를 지웠지만 1건이 남아 "
+                             "있습니다. 대상 테이블에 아무 행도 넣지 않았습니다.\r\n"
+                             "trader 데이터복사 중 오류: 2건 중 0건 복사, 2건 실패\r\n"));
+    EXPECT_TRUE(conversion.LastRunHadErrors());
+    EXPECT_EQ(Dest("SELECT code FROM trader ORDER BY code"), (std::vector<Row>{{"OLDT"}}));
+}
+
+TEST_F(TableCopyTest, TooLittleFreeSpaceRefusesTheCopyBeforeTheDeleteAndSaysBothNumbers) {
+    // A source file larger than the free space (sparse, so that it takes no room itself).
+    const qint64 available = QStorageInfo(DestFolder()).bytesAvailable();
+    ASSERT_GT(available, 0);
+    const qint64 size = available + (qint64{1} << 30);
+    ASSERT_TRUE(QFile::resize(SourceFile(), size));
+    Copy(QStringLiteral("trader"));
+    const auto texts = BoxTexts();
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_TRUE(
+        texts[0].startsWith(QStringLiteral("'trader' 자료를 복사하지 않았습니다.\r\n"
+                                           "대상 데이터베이스가 있는 디스크의 빈 공간이 "
+                                           "부족합니다: 남은 공간 ")))
+        << texts[0].toStdString();
+    EXPECT_TRUE(texts[0].contains(QStringLiteral("바이트, 필요한 공간 %1바이트").arg(size)))
+        << texts[0].toStdString();
+    EXPECT_TRUE(form.text.startsWith(
+        QStringLiteral("trader 복사 안 함: 디스크의 빈 공간이 부족합니다 (남은 공간 ")))
+        << form.text.toStdString();
+    EXPECT_TRUE(
+        form.text.endsWith(QStringLiteral("trader 데이터복사 중 오류: 2건 중 0건 복사, "
+                                          "2건 실패\r\n")));
+    EXPECT_TRUE(conversion.LastRunHadErrors());
+    EXPECT_EQ(Dest("SELECT code FROM trader"), (std::vector<Row>{{"OLDT"}}));
+}
+
+// The first source row is tried in the destination before the delete: refused for what the
+// table is, the copy ends with the destination's rows in place.
+class FirstRowProbeTest : public TableCopyTest {
+protected:
+    void ExpectRefusedBeforeTheDelete() {
+        Copy(QStringLiteral("trader"));
+        const auto texts = BoxTexts();
+        ASSERT_EQ(texts.size(), 1u);
+        EXPECT_TRUE(texts[0].startsWith(QStringLiteral(
+            "'trader' 자료를 복사하지 않았습니다.\r\n원본의 첫 행을 대상 테이블에 시험으로 넣어 "
+            "보았지만, 행의 값과 관계없는 이유로 거절되었습니다: Error ")))
+            << texts[0].toStdString();
+        EXPECT_TRUE(form.text.startsWith(
+            QStringLiteral("trader 복사 안 함: 원본의 첫 행을 대상 테이블에 넣을 수 없습니다: "
+                           "Error ")))
+            << form.text.toStdString();
+        EXPECT_TRUE(form.text.endsWith(
+            QStringLiteral("trader 데이터복사 중 오류: 2건 중 0건 복사, 2건 실패\r\n")));
+        EXPECT_TRUE(conversion.LastRunHadErrors());
+        EXPECT_EQ(Dest("SELECT code FROM trader"), (std::vector<Row>{{"OLDT"}}));
+    }
+};
+
+TEST_F(FirstRowProbeTest, ARequiredColumnTheSourceLacks) {
+    ExecSql(DestFile(),
+            "DROP TABLE trader; CREATE TABLE trader(U_Name TEXT, code TEXT PRIMARY KEY, "
+            "name TEXT, HPhone TEXT, extra TEXT NOT NULL);"
+            "INSERT INTO trader VALUES ('박민수', 'OLDT', '옛', NULL, 'x');");
+    ExpectRefusedBeforeTheDelete();
+}
+
+TEST_F(FirstRowProbeTest, AColumnThatCannotBeWritten) {
+    ExecSql(DestFile(),
+            "DROP TABLE trader; CREATE TABLE trader(U_Name TEXT, code TEXT PRIMARY KEY, "
+            "name TEXT, HPhone TEXT GENERATED ALWAYS AS (code || '-0000'));"
+            "INSERT INTO trader(U_Name, code, name) VALUES ('박민수', 'OLDT', '옛');");
+    ExpectRefusedBeforeTheDelete();
+}
+
+TEST_F(TableCopyTest, AFirstRowRefusedForItsValuesFailsThatRowOnly) {
+    ExecSql(DestFile(),
+            "DROP TABLE trader; CREATE TABLE trader(U_Name TEXT, code TEXT PRIMARY KEY "
+            "CHECK (code <> 'T001'), name TEXT, HPhone TEXT);"
+            "INSERT INTO trader(U_Name, code, name) VALUES ('박민수', 'OLDT', '옛');");
+    Copy(QStringLiteral("trader"));
+    const auto texts = BoxTexts();
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_TRUE(texts[0].startsWith(QStringLiteral("Error 3317 ("))) << texts[0].toStdString();
+    EXPECT_TRUE(form.text.contains(QStringLiteral("2건 중 1건 복사, 1건 실패")))
+        << form.text.toStdString();
+    EXPECT_EQ(Dest("SELECT code FROM trader"), (std::vector<Row>{{"T002"}}));
 }
 
 TEST_F(TableCopyTest, AMissingDestinationColumnStopsTheCopyBeforeTheDelete) {

@@ -33,6 +33,18 @@ QString ScriptedPlatform::GetSetting(const QString& appName, const QString& sect
     return it == settings.end() ? QString() : it->second;
 }
 
+SettingRead ScriptedPlatform::ReadSetting(const QString& appName, const QString& section,
+                                          const QString& key) {
+    if (const auto it = settingReads.find({appName, section, key}); it != settingReads.end()) {
+        return it->second;
+    }
+    const auto it = settings.find({appName, section, key});
+    if (it == settings.end()) {
+        return {SettingRead::Status::NotSet, {}, {}};
+    }
+    return {SettingRead::Status::Found, it->second, {}};
+}
+
 void ScriptedPlatform::Beep() {
     calls.push_back({Kind::Beep, {}, 0, std::nullopt, false});
 }

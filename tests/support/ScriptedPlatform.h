@@ -28,6 +28,9 @@ public:
                const std::optional<QString>& title = std::nullopt) override;
     QString InputBox(const QString& prompt, bool hideInput = false) override;
     QString GetSetting(const QString& appName, const QString& section, const QString& key) override;
+    // A read scripted in settingReads, else the text in settings (Found) or none (NotSet).
+    SettingRead ReadSetting(const QString& appName, const QString& section,
+                            const QString& key) override;
     void Beep() override;
     QString AppTitle() const override { return title; }
     AppVersion Version() const override { return kBuildVersion; }
@@ -45,6 +48,7 @@ public:
     std::deque<int> msgBoxAnswers;
     std::deque<QString> inputAnswers;
     std::map<std::tuple<QString, QString, QString>, QString> settings;
+    std::map<std::tuple<QString, QString, QString>, SettingRead> settingReads;
     std::vector<Call> calls;
     // Called on every message box, before it answers: lets a test act while a box is "open".
     std::function<void(const Call&)> onMsgBox;

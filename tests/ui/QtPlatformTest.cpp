@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QInputDialog>
 #include <QLibraryInfo>
@@ -310,6 +312,89 @@ TEST_F(QtPlatformSettings, OpenSettingsIsTheSameStore) {
                                   QStringLiteral("db경로")),
               QStringLiteral("D:\\Solvane"));
 }
+
+SettingRead ReadFolder(QtPlatform& platform, const QString& app) {
+    return platform.ReadSetting(app, QStringLiteral("환경설정"), QStringLiteral("db경로"));
+}
+
+TEST_F(QtPlatformSettings, ReadSettingTellsAFolderFromNothing) {
+    Write(QStringLiteral("세금계산서"), QStringLiteral("환경설정"), QStringLiteral("db경로"),
+          QStringLiteral("/data/dorvik"));
+    const SettingRead found = ReadFolder(platform, QStringLiteral("세금계산서"));
+    EXPECT_EQ(found.status, SettingRead::Status::Found);
+    EXPECT_EQ(found.value, QStringLiteral("/data/dorvik"));
+#ifdef Q_OS_WIN
+    EXPECT_EQ(found.store,
+              QStringLiteral("HKEY_CURRENT_USER\\Software\\%1\\세금계산서\\환경설정").arg(root));
+#else
+    EXPECT_EQ(found.store, dir.filePath(QStringLiteral("%1/세금계산서.conf").arg(root)));
+#endif
+    const SettingRead missing = ReadFolder(platform, QStringLiteral("Solvane2"));
+    EXPECT_EQ(missing.status, SettingRead::Status::NotSet);
+    EXPECT_TRUE(missing.value.isEmpty());
+}
+
+#ifdef Q_OS_WIN
+TEST_F(QtPlatformSettings, AValueThatIsNoTextIsNotAFolderName) {
+    // A number is stored as a DWORD value: not a folder name.
+    const auto settings = Section(QStringLiteral("Solvane2"), QStringLiteral("환경설정"));
+    settings->setValue(QStringLiteral("db경로"), 42);
+    settings->sync();
+    const SettingRead read = ReadFolder(platform, QStringLiteral("Solvane2"));
+    EXPECT_EQ(read.status, SettingRead::Status::NotText);
+    EXPECT_TRUE(read.value.isEmpty());
+}
+#else
+// The store's file for one application, written as raw bytes (a store the products or a user
+// may have left behind). The registry has no such file to spoil.
+void WriteStoreFile(const QTemporaryDir& dir, const QString& root, const QString& app,
+                    const QByteArray& bytes) {
+    const QString folder = dir.filePath(root);
+    ASSERT_TRUE(QDir().mkpath(folder));
+    QFile file(folder + QLatin1Char('/') + app + QStringLiteral(".conf"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+TEST_F(QtPlatformSettings, AStoreThatCannotBeParsedIsUnreadableNotUnset) {
+    // A section header without its closing bracket.
+    WriteStoreFile(dir, root, QStringLiteral("Solvane2"), "[환경설정\ndb경로=/data/solvane\n");
+    const SettingRead read = ReadFolder(platform, QStringLiteral("Solvane2"));
+    EXPECT_EQ(read.status, SettingRead::Status::Unreadable);
+    EXPECT_TRUE(read.value.isEmpty());
+    EXPECT_EQ(read.store, dir.filePath(QStringLiteral("%1/Solvane2.conf").arg(root)));
+    EXPECT_TRUE(platform
+                    .GetSetting(QStringLiteral("Solvane2"), QStringLiteral("환경설정"),
+                                QStringLiteral("db경로"))
+                    .isEmpty());
+}
+
+TEST_F(QtPlatformSettings, AStoreThatCannotBeOpenedIsUnreadable) {
+    // A folder where the file should be cannot be read by anybody, root included.
+    ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("%1/세금계산서.conf").arg(root))));
+    const SettingRead read = ReadFolder(platform, QStringLiteral("세금계산서"));
+    EXPECT_EQ(read.status, SettingRead::Status::Unreadable);
+    EXPECT_TRUE(read.store.endsWith(QStringLiteral("세금계산서.conf")));
+}
+
+TEST_F(QtPlatformSettings, AValueThatIsNoTextIsNotAFolderName) {
+    // An unquoted comma makes a list; @ByteArray makes bytes.
+    WriteStoreFile(dir, root, QStringLiteral("세금계산서"), "[환경설정]\ndb경로=/data/a, b\n");
+    WriteStoreFile(dir, root, QStringLiteral("Solvane2"), "[환경설정]\ndb경로=@ByteArray(/data)\n");
+    for (const QString& app : {QStringLiteral("세금계산서"), QStringLiteral("Solvane2")}) {
+        const SettingRead read = ReadFolder(platform, app);
+        EXPECT_EQ(read.status, SettingRead::Status::NotText) << app.toStdString();
+        EXPECT_TRUE(read.value.isEmpty());
+    }
+}
+
+TEST_F(QtPlatformSettings, OnlyTheUsersOwnStoreIsRead) {
+    // The organisation-wide file is where QSettings would look next; the products never write it.
+    WriteStoreFile(dir, root + QStringLiteral("/.."), root, "[환경설정]\ndb경로=/elsewhere\n");
+    ASSERT_TRUE(QFileInfo::exists(dir.filePath(root + QStringLiteral(".conf"))));
+    EXPECT_EQ(ReadFolder(platform, QStringLiteral("Solvane2")).status, SettingRead::Status::NotSet);
+}
+#endif
 
 TEST(QtPlatformWindow, TitleVersionAndUnload) {
     QtPlatform platform;

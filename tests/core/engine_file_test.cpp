@@ -1,0 +1,181 @@
+// The files the engine refuses or loses, over every driver of EngineDrivers.h: damaged files,
+// files that are not regular files, paths too long, files moved or deleted while open; and names
+// matched the way the database matches them.
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
+#include "core/EngineDrivers.h"
+#include "data/Drivers.h"
+#include "data/Engine.h"
+#include "support/Raised.h"
+#include "support/SqliteFixture.h"
+
+using dao::Value;
+using enginetest::Driver;
+
+namespace {
+
+class EngineFiles : public ::testing::TestWithParam<Driver> {
+protected:
+    QString Make(const std::string& sql, const QString& name = QStringLiteral("t.db")) {
+        const QString path = folder_.File(name);
+        ExecSql(path, sql);
+        return path;
+    }
+    std::shared_ptr<dao::Database> Open(const QString& path) const {
+        dao::DBEngine engine(enginetest::OptionsFor(GetParam()));
+        return engine.OpenDatabase(path);
+    }
+
+    TempFolder folder_;
+};
+
+INSTANTIATE_TEST_SUITE_P(Drivers, EngineFiles, ::testing::ValuesIn(enginetest::DriversToRun()),
+                         [](const auto& info) { return enginetest::DriverName(info.param); });
+
+// A file whose schema reads but whose index pages are zeroed: only a check of the whole file
+// finds it before a statement does.
+QString MakeDamaged(const QString& path) {
+    ExecSql(path,
+            "PRAGMA page_size = 4096; CREATE TABLE t (a INTEGER PRIMARY KEY, b TEXT);"
+            "CREATE INDEX tb ON t (b);"
+            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000)"
+            " INSERT INTO t SELECT i, printf('%08d', i) FROM n;");
+    const int root =
+        std::stoi(QueryValue(path, "SELECT rootpage FROM sqlite_master WHERE name = 'tb'"));
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadWrite));
+    constexpr qint64 kPageSize = 4096;
+    file.seek((root - 1) * kPageSize);
+    file.write(QByteArray(kPageSize, '\0'));
+    return path;
+}
+
+TEST_P(EngineFiles, ADamagedFileIsRefusedAtOpen) {
+    const QString path = MakeDamaged(folder_.File(QStringLiteral("damaged.db")));
+    // The schema itself still reads.
+    EXPECT_EQ(QueryValue(path, "SELECT count(*) FROM sqlite_master"), "2");
+    const dao::Error e = Raised([&] { Open(path); });
+    EXPECT_EQ(e.Number(), dao::errUnrecognisedFormat);
+    EXPECT_TRUE(e.Description().contains(QString::fromUtf8("손상"))) << e.what();
+    EXPECT_TRUE(e.Description().contains(path)) << e.what();
+    EXPECT_EQ(dao::testing::LiveDatabases(), 0);
+}
+
+#ifdef Q_OS_UNIX
+TEST_P(EngineFiles, APipeIsRefusedBeforeItIsOpened) {
+    const QString path = folder_.File(QStringLiteral("dbbasic.mdb"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    const dao::Error e = Raised([&] { Open(path); });  // would wait for a writer forever
+    EXPECT_EQ(e.Number(), dao::errUnrecognisedFormat);
+    EXPECT_TRUE(e.Description().contains(path)) << e.what();
+    // A link to a regular file is a file.
+    const QString real = Make("CREATE TABLE t (a);", QStringLiteral("real.db"));
+    const QString link = folder_.File(QStringLiteral("link.db"));
+    ASSERT_TRUE(QFile::link(real, link));
+    Open(link)->Close();
+}
+
+TEST_P(EngineFiles, APathTooLongForSqliteSaysHowLongItMayBe) {
+    // Folders of 100 letters until the file's path passes SQLite's limit.
+    QString folder = folder_.Path();
+    while (folder.toUtf8().size() < 560) {
+        folder += QLatin1Char('/') + QString(100, QLatin1Char('d'));
+    }
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString made = Make("CREATE TABLE t (a);", QStringLiteral("short.db"));
+    const QString path = folder + QStringLiteral("/dbbasic.mdb");
+    ASSERT_TRUE(QFile::rename(made, path));
+    const dao::Error e = Raised([&] { Open(path); });
+    EXPECT_EQ(e.Number(), dao::errPathTooLong);
+    EXPECT_TRUE(e.Description().contains(QStringLiteral("504"))) << e.what();
+    EXPECT_TRUE(e.Description().contains(QString::number(path.toUtf8().size()))) << e.what();
+}
+
+TEST(EngineSqlitePath, APathAtTheLimitOpensAndIsWritten) {
+    TempFolder temp;
+    QString folder = temp.Path();
+    while (folder.toUtf8().size() < 380) {
+        folder += QLatin1Char('/') + QString(100, QLatin1Char('d'));
+    }
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const qsizetype nameLength = 504 - folder.toUtf8().size() - 1;
+    const QString path = folder + QLatin1Char('/') + QString(nameLength, QLatin1Char('f'));
+    ASSERT_EQ(path.toUtf8().size(), 504);
+    ExecSql(path, "CREATE TABLE t (a);");
+    auto db = dao::DBEngine().OpenDatabase(path);
+    db->Execute("INSERT INTO t VALUES (1)");
+    db->Close();
+    EXPECT_EQ(QueryValue(path, "SELECT count(*) FROM t"), "1");
+}
+#endif
+
+TEST_P(EngineFiles, AFileMovedWhileOpenIsReportedAtItsCommit) {
+    const QString path = Make("CREATE TABLE w (id INTEGER PRIMARY KEY);");
+    auto db = Open(path);
+    auto rs = db->OpenRecordset(QStringLiteral("SELECT * FROM w"), dao::dbOpenDynaset);
+    rs->AddNew();
+    rs->SetFieldValue(0, 1);
+    rs->Update();
+    ASSERT_TRUE(QFile::rename(path, path + QStringLiteral(".moved")));
+    const dao::Error e = Raised([&] { rs->Close(); });
+    EXPECT_EQ(e.Number(), dao::errFileMoved) << e.what();
+    EXPECT_TRUE(e.Description().contains(path)) << e.what();
+    EXPECT_EQ(e.RowsLost(), 1);
+    EXPECT_EQ(Raised([&] { db->Close(); }).Number(), dao::errFileMoved);
+}
+
+TEST_P(EngineFiles, AFileDeletedWhileOpenFailsTheNextStatement) {
+    const QString path = Make("CREATE TABLE w (id INTEGER PRIMARY KEY);");
+    auto db = Open(path);
+    ASSERT_TRUE(QFile::remove(path));
+    const dao::Error e = Raised([&] { db->Execute(QStringLiteral("INSERT INTO w VALUES (1)")); });
+    EXPECT_EQ(e.Number(), dao::errFileMoved) << e.what();
+    EXPECT_TRUE(e.Description().contains(path)) << e.what();
+}
+
+TEST_P(EngineFiles, AFileDeletedWhileOpenFailsTheNextSave) {
+    const QString path = Make("CREATE TABLE w (id INTEGER PRIMARY KEY);");
+    auto db = Open(path);
+    auto rs = db->OpenRecordset(QStringLiteral("SELECT * FROM w"), dao::dbOpenDynaset);
+    ASSERT_TRUE(QFile::remove(path));
+    rs->AddNew();
+    rs->SetFieldValue(0, 1);
+    const dao::Error e = Raised([&] { rs->Update(); });
+    EXPECT_EQ(e.Number(), dao::errFileMoved) << e.what();
+    EXPECT_TRUE(e.Description().contains(path)) << e.what();
+}
+
+TEST_P(EngineFiles, AFileReplacedWhileOpenIsReportedAtClose) {
+    const QString path = Make("CREATE TABLE w (id INTEGER PRIMARY KEY);");
+    const QString other = Make("CREATE TABLE w (id INTEGER PRIMARY KEY);", QStringLiteral("o.db"));
+    auto db = Open(path);
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_TRUE(QFile::rename(other, path));
+    EXPECT_EQ(Raised([&] { db->Close(); }).Number(), dao::errFileMoved);
+}
+
+TEST_P(EngineFiles, ColumnNamesIgnoreTheCaseOfAsciiLettersOnly) {
+    const QString path = Make(
+        "CREATE TABLE f (\"Ä\" TEXT, \"ä\" TEXT, Code TEXT);"
+        "INSERT INTO f VALUES ('upper', 'lower', 'c');");
+    auto db = Open(path);
+    auto rs = db->OpenRecordset(QStringLiteral("SELECT * FROM f"), dao::dbOpenSnapshot);
+    dao::Fields fields = rs->GetFields();
+    EXPECT_EQ(fields.Item(QString::fromUtf8("Ä")).GetValue(), Value::Text(QStringLiteral("upper")));
+    EXPECT_EQ(fields.Item(QString::fromUtf8("ä")).GetValue(), Value::Text(QStringLiteral("lower")));
+    EXPECT_EQ(fields.Item(QStringLiteral("CODE")).Index(), 2);
+    rs->Close();
+    db->Close();
+}
+
+}  // namespace
