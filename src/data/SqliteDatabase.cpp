@@ -193,7 +193,8 @@ std::shared_ptr<Database> OpenSqliteDatabase(const QString& path, const OpenOpti
     auto conn = std::make_shared<Connection>(db, path, options);
     sqlite3_extended_result_codes(db, 1);
     sqlite3_busy_timeout(db, static_cast<int>(options.engine.busyTimeout.count()));
-    CheckReadable(db, path);
+    // The quick check reads the whole file: a window waiting on it keeps painting.
+    options.KeepBusyWhile([&] { CheckReadable(db, path); });
     CheckWritable(db, path);
     CheckNotLocked(*conn);
     return std::make_shared<SqliteDatabase>(std::move(conn));
