@@ -5,19 +5,7 @@
 #include <QStringList>
 
 #include "conversion/TableCopy.h"
-
-#ifdef Q_OS_UNIX
-#include <sys/stat.h>
-#endif
-#ifdef Q_OS_WIN
-#ifndef NOMINMAX
-#define NOMINMAX  // std::min and std::max stay functions
-#endif
-#include <windows.h>
-
-#include <optional>
-#include <tuple>
-#endif
+#include "data/FileIdentity.h"
 
 namespace {
 
@@ -42,27 +30,6 @@ bool FolderUnset(const QString& folder) {
     return folder.trimmed().isEmpty();
 }
 
-#ifdef Q_OS_WIN
-// The volume and the file's index on it: the same for every name of a file (hard links, junctions,
-// letter case, short names).
-std::optional<std::tuple<DWORD, DWORD, DWORD>> FileIdentity(const QString& path) {
-    const HANDLE file =
-        CreateFileW(reinterpret_cast<LPCWSTR>(QDir::toNativeSeparators(path).utf16()),
-                    FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return std::nullopt;
-    }
-    BY_HANDLE_FILE_INFORMATION info{};
-    const bool ok = GetFileInformationByHandle(file, &info) != 0;
-    CloseHandle(file);
-    if (!ok) {
-        return std::nullopt;
-    }
-    return std::make_tuple(info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow);
-}
-#endif
-
 // Whether two paths name the same file once `..`, links and, where the file system ignores it,
 // letter case are resolved.
 bool SameFile(const QString& a, const QString& b) {
@@ -74,22 +41,13 @@ bool SameFile(const QString& a, const QString& b) {
     const QFileInfo fa(a);
     const QFileInfo fb(b);
     if (fa.exists() && fb.exists()) {
-#ifdef Q_OS_UNIX
-        // Device and inode see through hard links and case-insensitive mounts alike.
-        struct stat sa {};
-        struct stat sb {};
-        if (::stat(QFile::encodeName(a).constData(), &sa) == 0 &&
-            ::stat(QFile::encodeName(b).constData(), &sb) == 0) {
-            return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-        }
-#endif
-#ifdef Q_OS_WIN
-        const auto ia = FileIdentity(a);
-        const auto ib = FileIdentity(b);
+        // The file system's own numbers see through hard links, junctions, letter case and
+        // case-insensitive mounts alike.
+        const auto ia = dao::IdentityOf(a);
+        const auto ib = dao::IdentityOf(b);
         if (ia && ib) {
             return *ia == *ib;
         }
-#endif
         return fa.canonicalFilePath().compare(fb.canonicalFilePath(), cs) == 0;
     }
     return QDir::cleanPath(fa.absoluteFilePath())

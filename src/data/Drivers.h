@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "data/Engine.h"
+#include "data/FileIdentity.h"
 
 namespace dao::detail {
 
@@ -33,16 +34,6 @@ struct OpenOptions {
     // without one, or on any other thread, here and now. Whatever work throws is rethrown.
     void KeepBusyWhile(const std::function<void()>& work) const;
 };
-
-// Which file a path names: its device and inode where the platform has them, so that a file
-// moved, deleted or replaced while open can be told from the one that was opened.
-struct FileIdentity {
-    uint64_t device = 0;
-    uint64_t inode = 0;
-    bool operator==(const FileIdentity&) const = default;
-};
-// The identity of the file at `path`; nullopt when there is none.
-std::optional<FileIdentity> IdentityOf(const QString& path);
 
 // Fails with errFileMoved, naming the file, unless `path` still names the file `opened` was.
 void CheckSameFile(const QString& path, const std::optional<FileIdentity>& opened);

@@ -15,10 +15,6 @@
 #include "data/Drivers.h"
 #include "data/SqlText.h"
 
-#ifdef Q_OS_UNIX
-#include <sys/stat.h>
-#endif
-
 namespace dao {
 
 Error::Error(int32_t number, ErrorKind kind, ErrorContext context, const Error* cause)
@@ -328,19 +324,6 @@ std::shared_ptr<Database> DBEngine::OpenDatabase(const QString& path, int16_t /*
 }
 
 namespace detail {
-
-std::optional<FileIdentity> IdentityOf(const QString& path) {
-#ifdef Q_OS_UNIX
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
-        return std::nullopt;
-    }
-    return FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
-#else
-    // Without inodes only a file that is gone can be told.
-    return QFileInfo::exists(path) ? std::optional<FileIdentity>(FileIdentity{}) : std::nullopt;
-#endif
-}
 
 QString FoldedName(const QString& name, NameFolding folding) {
     if (folding == NameFolding::Unicode) {

@@ -39,6 +39,24 @@ protected:
     TempFolder folder_;
 };
 
+// Whether the error's description names the file, with either separator (drivers differ on
+// Windows).
+bool NamesFile(const dao::Error& e, const QString& path) {
+    return e.Description().contains(path) ||
+           e.Description().contains(QDir::toNativeSeparators(path));
+}
+
+// Windows refuses to move or delete a file that SQLite's C API holds open, so there the fault
+// cannot happen to that driver (the ODBC driver under Wine is the host's, which allows it).
+#ifdef Q_OS_WIN
+#define SKIP_WHERE_AN_OPEN_FILE_CANNOT_MOVE()                                                 \
+    if (GetParam() == Driver::SqliteCApi) {                                                   \
+        GTEST_SKIP() << "Windows does not let a file that SQLite holds open move or go away"; \
+    }
+#else
+#define SKIP_WHERE_AN_OPEN_FILE_CANNOT_MOVE()
+#endif
+
 INSTANTIATE_TEST_SUITE_P(Drivers, EngineFiles, ::testing::ValuesIn(enginetest::DriversToRun()),
                          [](const auto& info) { return enginetest::DriverName(info.param); });
 
@@ -67,7 +85,7 @@ TEST_P(EngineFiles, ADamagedFileIsRefusedAtOpen) {
     const dao::Error e = Raised([&] { Open(path); });
     EXPECT_EQ(e.Number(), dao::errUnrecognisedFormat);
     EXPECT_TRUE(e.Description().contains(QString::fromUtf8("손상"))) << e.what();
-    EXPECT_TRUE(e.Description().contains(path)) << e.what();
+    EXPECT_TRUE(NamesFile(e, path)) << e.what();
     EXPECT_EQ(dao::testing::LiveDatabases(), 0);
 }
 
@@ -77,7 +95,7 @@ TEST_P(EngineFiles, APipeIsRefusedBeforeItIsOpened) {
     ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
     const dao::Error e = Raised([&] { Open(path); });  // would wait for a writer forever
     EXPECT_EQ(e.Number(), dao::errUnrecognisedFormat);
-    EXPECT_TRUE(e.Description().contains(path)) << e.what();
+    EXPECT_TRUE(NamesFile(e, path)) << e.what();
     // A link to a regular file is a file.
     const QString real = Make("CREATE TABLE t (a);", QStringLiteral("real.db"));
     const QString link = folder_.File(QStringLiteral("link.db"));
@@ -120,6 +138,7 @@ TEST(EngineSqlitePath, APathAtTheLimitOpensAndIsWritten) {
 #endif
 
 TEST_P(EngineFiles, AFileMovedWhileOpenIsReportedAtItsCommit) {
+    SKIP_WHERE_AN_OPEN_FILE_CANNOT_MOVE()
     const QString path = Make("CREATE TABLE w (id INTEGER PRIMARY KEY);");
     auto db = Open(path);
     auto rs = db->OpenRecordset(QStringLiteral("SELECT * FROM w"), dao::dbOpenDynaset);
@@ -129,21 +148,23 @@ TEST_P(EngineFiles, AFileMovedWhileOpenIsReportedAtItsCommit) {
     ASSERT_TRUE(QFile::rename(path, path + QStringLiteral(".moved")));
     const dao::Error e = Raised([&] { rs->Close(); });
     EXPECT_EQ(e.Number(), dao::errFileMoved) << e.what();
-    EXPECT_TRUE(e.Description().contains(path)) << e.what();
+    EXPECT_TRUE(NamesFile(e, path)) << e.what();
     EXPECT_EQ(e.RowsLost(), 1);
     EXPECT_EQ(Raised([&] { db->Close(); }).Number(), dao::errFileMoved);
 }
 
 TEST_P(EngineFiles, AFileDeletedWhileOpenFailsTheNextStatement) {
+    SKIP_WHERE_AN_OPEN_FILE_CANNOT_MOVE()
     const QString path = Make("CREATE TABLE w (id INTEGER PRIMARY KEY);");
     auto db = Open(path);
     ASSERT_TRUE(QFile::remove(path));
     const dao::Error e = Raised([&] { db->Execute(QStringLiteral("INSERT INTO w VALUES (1)")); });
     EXPECT_EQ(e.Number(), dao::errFileMoved) << e.what();
-    EXPECT_TRUE(e.Description().contains(path)) << e.what();
+    EXPECT_TRUE(NamesFile(e, path)) << e.what();
 }
 
 TEST_P(EngineFiles, AFileDeletedWhileOpenFailsTheNextSave) {
+    SKIP_WHERE_AN_OPEN_FILE_CANNOT_MOVE()
     const QString path = Make("CREATE TABLE w (id INTEGER PRIMARY KEY);");
     auto db = Open(path);
     auto rs = db->OpenRecordset(QStringLiteral("SELECT * FROM w"), dao::dbOpenDynaset);
@@ -152,10 +173,11 @@ TEST_P(EngineFiles, AFileDeletedWhileOpenFailsTheNextSave) {
     rs->SetFieldValue(0, 1);
     const dao::Error e = Raised([&] { rs->Update(); });
     EXPECT_EQ(e.Number(), dao::errFileMoved) << e.what();
-    EXPECT_TRUE(e.Description().contains(path)) << e.what();
+    EXPECT_TRUE(NamesFile(e, path)) << e.what();
 }
 
 TEST_P(EngineFiles, AFileReplacedWhileOpenIsReportedAtClose) {
+    SKIP_WHERE_AN_OPEN_FILE_CANNOT_MOVE()
     const QString path = Make("CREATE TABLE w (id INTEGER PRIMARY KEY);");
     const QString other = Make("CREATE TABLE w (id INTEGER PRIMARY KEY);", QStringLiteral("o.db"));
     auto db = Open(path);
