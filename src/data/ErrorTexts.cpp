@@ -277,7 +277,10 @@ QString DriverText(ErrorKind kind, const ErrorContext& c) {
 
 }  // namespace
 
-QString DescribeEngineError(ErrorKind kind, const ErrorContext& context, const QString& cause) {
+QString DescribeEngineError(ErrorKind kind, const ErrorContext& given, const QString& cause) {
+    // A file is named the way the user's system writes paths, whichever driver saw it.
+    ErrorContext context = given;
+    context.file = QDir::toNativeSeparators(given.file);
     switch (kind) {
         case ErrorKind::Given:
             return cause;
