@@ -37,6 +37,7 @@ public:
     }
 
     void Beep() override {}
+    QString RunsFolder() const override { return runsFolder; }
     QString AppTitle() const override { return QStringLiteral("copy_bench"); }
     AppVersion Version() const override { return kBuildVersion; }
     void Unload() override {}
@@ -44,6 +45,8 @@ public:
     QString password;
     std::map<std::tuple<QString, QString, QString>, QString> settings;
     std::vector<QString> boxes;
+    // Where the runs' backups and reports go: a scratch folder of the benchmark's.
+    QString runsFolder;
     // Runs inside the first message box, while the window is in its run state.
     std::function<void()> onMsgBox;
 };

@@ -66,6 +66,8 @@ int main(int argc, char** argv) {
     sqlite3_auto_extension(reinterpret_cast<void (*)()>(&WatchCommits));
 
     ScriptedPlatform platform;
+    // The run folder goes beside the two database folders, in the test's scratch folder.
+    platform.runsFolder = QFileInfo(dest).absolutePath() + QStringLiteral("/runs");
     platform.SetSetting(QStringLiteral("세금계산서"), QStringLiteral("환경설정"),
                         QStringLiteral("db경로"), source);
     platform.SetSetting(QStringLiteral("Solvane2"), QStringLiteral("환경설정"),

@@ -77,11 +77,7 @@ OpenResult MyOpenDB(Platform& platform, dao::DatabaseHandle& database, const QSt
                     int16_t openOptions) {
     OpenResult result;
     try {
-        std::unique_ptr<dao::DBEngine>& engine = EngineSlot();
-        if (!engine) {
-            engine = std::make_unique<dao::DBEngine>();
-        }
-        std::shared_ptr<dao::Database> opened = engine->OpenDatabase(fileName, openOptions);
+        std::shared_ptr<dao::Database> opened = ProcessEngine().OpenDatabase(fileName, openOptions);
         database = dao::DatabaseHandle(std::move(opened));
     } catch (...) {
         result.failure = DescribeError(std::current_exception());
@@ -107,6 +103,14 @@ OpenResult OpenWriteRecordset(Platform& platform, const dao::DatabaseHandle& dat
 void ShowMessage(Platform& platform, const QString& text, const QString& title) {
     platform.Beep();
     platform.MsgBox(text, vbOKOnly, title.isEmpty() ? platform.AppTitle() : title);
+}
+
+dao::DBEngine& ProcessEngine() {
+    std::unique_ptr<dao::DBEngine>& engine = EngineSlot();
+    if (!engine) {
+        engine = std::make_unique<dao::DBEngine>();
+    }
+    return *engine;
 }
 
 const dao::DBEngine* CurrentEngine() {

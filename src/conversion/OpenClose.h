@@ -56,5 +56,8 @@ void CloseObject(dao::Handle<T>& object) {
 // Beeps, then shows an OK message box; an empty title stands for the application title.
 void ShowMessage(Platform& platform, const QString& text, const QString& title);
 
+// The process's engine, created on first use and kept for the life of the process.
+dao::DBEngine& ProcessEngine();
+
 // The engine this process has created so far, or null. For tests.
 const dao::DBEngine* CurrentEngine();

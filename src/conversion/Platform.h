@@ -82,6 +82,10 @@ public:
     }
 
     virtual void Beep() = 0;
+
+    // The folder that holds the run folders (the backups and reports runs leave behind): the
+    // user's per-application data folder, subfolder "runs".
+    virtual QString RunsFolder() const = 0;
     virtual QString AppTitle() const = 0;
     virtual AppVersion Version() const = 0;
 

@@ -118,6 +118,12 @@ public:
     // The file's path, as opened.
     virtual QString Name() const = 0;
 
+    // Writes a consistent copy of the whole file to `path`, replacing whatever is there, after
+    // committing what is pending. SQLite copies through its online backup from this connection,
+    // so another program's reads and writes cannot tear it; other files are copied byte for byte
+    // while this connection holds them. The copy is never left half written under `path`.
+    virtual void BackupTo(const QString& path) = 0;
+
     // Commits what is pending and releases the file. Dropping the last reference without Close
     // does the same.
     void Close() override = 0;

@@ -80,6 +80,7 @@ enum class ErrorKind : uint8_t {
     FileLocked,
     TableLocked,  // table, or the file when the table is not known
     DiskFull,
+    CopyFailed,  // the file copied; details: the copy's path; driverText: why
     // Statements and rows
     TableNotFound,
     ColumnNotFound,

@@ -185,6 +185,10 @@ QString FileText(ErrorKind kind, const ErrorContext& c) {
             return (c.table.isEmpty() ? QStringLiteral("%1파일이").arg(Named(c.file))
                                       : QStringLiteral("'%1' 테이블이").arg(c.table)) +
                    QStringLiteral(" 잠겨 있어 열 수 없습니다. ") + CloseTheOtherProgram({});
+        case ErrorKind::CopyFailed:
+            return WithDriverText(QStringLiteral("%1파일을 '%2'(으)로 복사하지 못했습니다.")
+                                      .arg(Named(c.file), QDir::toNativeSeparators(Detail(c, 0))),
+                                  c);
         case ErrorKind::DiskFull:
             return QStringLiteral("디스크 공간이 부족해 %1파일에 쓸 수 없습니다.")
                 .arg(Named(c.file));

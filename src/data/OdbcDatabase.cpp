@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 
+#include "data/FileCopy.h"
 #include "data/OdbcApi.h"
 #include "data/OdbcConnection.h"
 #include "data/OdbcRecordset.h"
@@ -207,6 +208,15 @@ public:
     }
 
     QString Name() const override { return path_; }
+
+    void BackupTo(const QString& path) override {
+        EnsureOpen();
+        conn_->Commit();
+        conn_->CheckIdentity();
+        // The Access driver has no backup of its own; with nothing pending and the file held
+        // open, its bytes are the database.
+        CopyFileBytes(path_, path);
+    }
 
     void Close() override {
         if (!conn_) {

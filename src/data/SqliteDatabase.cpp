@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QVariant>
 #include <algorithm>
+#include <chrono>
 
 #include "data/SqlText.h"
 #include "data/SqliteConnection.h"
@@ -55,6 +56,27 @@ public:
 
     QString Name() const override { return conn_->Path(); }
 
+    void BackupTo(const QString& path) override {
+        conn_->CheckOpen();
+        conn_->Commit();
+        conn_->CheckIdentity();
+        // The copy is written beside its final name and renamed once it is whole.
+        const QString partial = path + QStringLiteral(".partial");
+        QFile::remove(partial);
+        try {
+            conn_->Options().KeepBusyWhile([&] { BackupInto(partial); });
+        } catch (...) {
+            QFile::remove(partial);
+            throw;
+        }
+        QFile::remove(path);
+        if (!QFile::rename(partial, path)) {
+            QFile::remove(partial);
+            throw Error(errCannotOpenFile, ErrorKind::CopyFailed,
+                        {conn_->Path(), {}, {}, {}, {path}});
+        }
+    }
+
     void Close() override { conn_->Close(); }
 
 protected:
@@ -68,6 +90,50 @@ protected:
     }
 
 private:
+    // SQLite's online backup from this connection into a new file at `target`, in one step: the
+    // step holds a read lock on the source for its length, so the copy is one consistent state.
+    void BackupInto(const QString& target) {
+        sqlite3* copy = nullptr;
+        const QByteArray name = QFileInfo(target).absoluteFilePath().toUtf8();
+        int rc = sqlite3_open_v2(name.constData(), &copy,
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                                 nullptr);
+        if (rc == SQLITE_OK) {
+            sqlite3_busy_timeout(copy,
+                                 static_cast<int>(conn_->Options().engine.busyTimeout.count()));
+            sqlite3_backup* backup = sqlite3_backup_init(copy, "main", conn_->Db(), "main");
+            if (backup == nullptr) {
+                rc = sqlite3_extended_errcode(copy);
+            } else {
+                // Another program's write lock is waited out for the busy timeout, as a save is.
+                const auto deadline =
+                    std::chrono::steady_clock::now() + conn_->Options().engine.busyTimeout;
+                do {
+                    rc = sqlite3_backup_step(backup, -1);
+                    if (IsLockCode(rc) && std::chrono::steady_clock::now() < deadline) {
+                        sqlite3_sleep(50);
+                        rc = SQLITE_OK;
+                    }
+                } while (rc == SQLITE_OK);
+                sqlite3_backup_finish(backup);
+                rc = rc == SQLITE_DONE ? sqlite3_extended_errcode(copy) : rc;
+            }
+        }
+        const QString message = copy != nullptr ? ErrorMessage(copy) : QString();
+        sqlite3_close(copy);
+        if (rc == SQLITE_OK || rc == SQLITE_DONE) {
+            return;
+        }
+        if (IsLockCode(rc)) {
+            throw Error(errDatabaseLocked, ErrorKind::FileLocked, {conn_->Path(), {}, {}, {}, {}});
+        }
+        if (PrimaryCode(rc) == SQLITE_FULL) {
+            throw Error(errDiskFull, ErrorKind::DiskFull, {target, {}, {}, message, {}});
+        }
+        throw Error(errCannotOpenFile, ErrorKind::CopyFailed,
+                    {conn_->Path(), {}, {}, message, {target}});
+    }
+
     // Opens `sql`, which reads `table` whole, or another query when `table` is empty.
     std::shared_ptr<Recordset> Open(const QByteArray& sql, const QString& table, int32_t type) {
         conn_->CheckOpen();

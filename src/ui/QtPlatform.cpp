@@ -9,6 +9,7 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTranslator>
 #include <QWidget>
 #include <map>
@@ -254,4 +255,13 @@ QTranslator* InstallQtKoreanTranslation(QCoreApplication& app) {
         return nullptr;
     }
     return translator;
+}
+
+QString QtPlatform::RunsFolder() const {
+    if (!runsFolder_.isEmpty()) {
+        return runsFolder_;
+    }
+    // %LOCALAPPDATA%\dorvik2solvane on Windows, $XDG_DATA_HOME/dorvik2solvane elsewhere.
+    return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) +
+           QStringLiteral("/runs");
 }

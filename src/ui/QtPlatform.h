@@ -39,6 +39,9 @@ public:
     SettingRead ReadSetting(const QString& appName, const QString& section,
                             const QString& key) override;
     void Beep() override;
+    QString RunsFolder() const override;
+    // Tests keep their run folders in a scratch folder of their own.
+    void SetRunsFolder(const QString& folder) { runsFolder_ = folder; }
     QString AppTitle() const override { return kAppTitle; }
     AppVersion Version() const override { return kBuildVersion; }
     void Unload() override;
@@ -68,6 +71,7 @@ public:
 
 private:
     QString settingsRoot_;
+    QString runsFolder_;
     QPointer<QWidget> mainWindow_;
 };
 

@@ -1,5 +1,7 @@
 #include "support/ScriptedPlatform.h"
 
+#include <QStandardPaths>
+
 int ScriptedPlatform::MsgBox(const QString& prompt, int buttons,
                              const std::optional<QString>& boxTitle) {
     calls.push_back({Kind::MsgBox, prompt, buttons, boxTitle, false});
@@ -61,4 +63,12 @@ std::vector<ScriptedPlatform::Call> ScriptedPlatform::MessageBoxes() const {
         }
     }
     return boxes;
+}
+
+QString ScriptedPlatform::RunsFolder() const {
+    if (!runsFolder.isEmpty()) {
+        return runsFolder;
+    }
+    return QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation) +
+           QStringLiteral("/runs");
 }

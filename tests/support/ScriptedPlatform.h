@@ -32,6 +32,9 @@ public:
     SettingRead ReadSetting(const QString& appName, const QString& section,
                             const QString& key) override;
     void Beep() override;
+    // runsFolder when set, else "runs" in the per-application data folder, which the test
+    // programs move into a scratch folder.
+    QString RunsFolder() const override;
     QString AppTitle() const override { return title; }
     AppVersion Version() const override { return kBuildVersion; }
     void Unload() override;
@@ -50,6 +53,7 @@ public:
     std::map<std::tuple<QString, QString, QString>, QString> settings;
     std::map<std::tuple<QString, QString, QString>, SettingRead> settingReads;
     std::vector<Call> calls;
+    QString runsFolder;
     // Called on every message box, before it answers: lets a test act while a box is "open".
     std::function<void(const Call&)> onMsgBox;
 };

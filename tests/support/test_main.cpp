@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #ifdef TEST_WITH_WIDGETS
@@ -20,6 +21,13 @@ int main(int argc, char** argv) {
 #endif
     QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", QDir(config.path()).absolutePath().toLocal8Bit());
+    // Run folders (backups, reports) go to a scratch data folder too; on Windows, where the
+    // data folder comes from the system, to Qt's test location.
+    QTemporaryDir data;
+    qputenv("XDG_DATA_HOME", QDir(data.path()).absolutePath().toLocal8Bit());
+#ifdef Q_OS_WIN
+    QStandardPaths::setTestModeEnabled(true);
+#endif
 
     TestApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);

@@ -1,0 +1,78 @@
+#pragma once
+
+// The run folder: what a run leaves behind so that it can be undone and accounted for.
+//
+//   <runs>/<YYYYMMDD-HHMMSS>[-N]/
+//       run.json             where each backed-up file came from, with its size, SHA-256 and the
+//                            row counts of the tables the run changes, as backed up
+//       Dorvik/dbbasic.mdb   the source as it was before the run (when products were copied)
+//       SolvanePlus/dbbasic.mdb
+//       report.txt           the run's report, written as the run goes
+//       failed-rows.csv      the source rows that a table copy did not save, when there are any
+//       before-restore/...   the files as they were before a restore put the backup back
+//
+// A restore is a plain copy of <product>/dbbasic.mdb back to the path run.json names.
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <vector>
+
+inline const QString kRunManifestName = QStringLiteral("run.json");
+inline const QString kReportName = QStringLiteral("report.txt");
+inline const QString kFailedRowsName = QStringLiteral("failed-rows.csv");
+inline const QString kBeforeRestoreFolder = QStringLiteral("before-restore");
+inline const QString kSourceProduct = QStringLiteral("Dorvik");
+inline const QString kDestProduct = QStringLiteral("SolvanePlus");
+// The line of report.txt that holds the run's outcome: this prefix, then the outcome's words.
+inline const QString kOutcomePrefix = QStringLiteral("결과: ");
+
+// Row counts by table name (lower case, as the recipes name the tables).
+using RowCounts = std::map<QString, int64_t>;
+
+// One file the run backed up.
+struct BackedUpFile {
+    QString product;       // kSourceProduct or kDestProduct: also the subfolder's name
+    QString originalPath;  // the product's database file, absolute, with '/' separators
+    qint64 size = 0;       // bytes, before the run
+    QByteArray sha256;     // hex, before the run
+    RowCounts rowCounts;   // the tables the run changes, as backed up
+    // The backup's path inside the run folder: "<product>/dbbasic.mdb".
+    QString RelativeBackupPath() const;
+};
+
+struct RunManifest {
+    QDateTime started;  // local time
+    QString version;    // the program's, "1.0.4"
+    std::vector<BackedUpFile> files;
+};
+
+// Creates a new, empty run folder under `root` named after `now` ("20261208-164918"); when that
+// name is taken (two runs in the same second) "-2", "-3", ... follow. Creates `root` as needed.
+// Returns the folder's absolute path, or nullopt with `why` set when it cannot be created.
+std::optional<QString> CreateRunFolder(const QString& root, const QDateTime& now, QString& why);
+
+// Writes run.json into `folder` atomically; false with `why` set on failure.
+bool WriteManifest(const QString& folder, const RunManifest& manifest, QString& why);
+// Reads run.json; nullopt when it is missing or cannot be parsed.
+std::optional<RunManifest> ReadManifest(const QString& folder);
+
+// The run's outcome as report.txt states it (the words after kOutcomePrefix on its last such
+// line); nullopt when the report is missing, unreadable, or has no outcome (a run that was
+// killed before its end).
+std::optional<QString> ReadReportOutcome(const QString& folder);
+
+// The run folders under `root`, newest first (by name, which is the start time).
+QStringList ListRunFolders(const QString& root);
+
+// Hex SHA-256 of a file's bytes; empty when it cannot be read.
+QByteArray FileSha256(const QString& path);
+
+// Opens `path` through the engine (which, for SQLite, runs the quick check at open) and compares
+// the row count of each table in `expected`; nullopt when the file is sound and every count
+// matches, else what is wrong, in Korean.
+std::optional<QString> VerifyDatabaseCopy(const QString& path, const RowCounts& expected);
