@@ -5,54 +5,15 @@
 #include <QStringList>
 
 #include "conversion/TableCopy.h"
-#include "data/FileIdentity.h"
+#include "conversion/ProductSettings.h"
 
 namespace {
 
-const QString kSourceApp = QStringLiteral("세금계산서");
-const QString kDestApp = QStringLiteral("Solvane2");
-const QString kSection = QStringLiteral("환경설정");
-const QString kKey = QStringLiteral("db경로");
-const QString kDbFileName = QStringLiteral("dbbasic.mdb");
 const QString kCrLf = QStringLiteral("\r\n");
 const QString kRule = QString(40, QLatin1Char('-'));
 
 // The open options of both databases: shared, read and write.
 constexpr int16_t kOpenShared = 0;
-
-// The database file in a product's folder, joined as the folder stands: no trimming, a trailing
-// separator kept.
-QString DatabaseFile(const QString& folder) {
-    return folder + QDir::separator() + kDbFileName;
-}
-
-bool FolderUnset(const QString& folder) {
-    return folder.trimmed().isEmpty();
-}
-
-// Whether two paths name the same file once `..`, links and, where the file system ignores it,
-// letter case are resolved.
-bool SameFile(const QString& a, const QString& b) {
-#ifdef Q_OS_WIN
-    const Qt::CaseSensitivity cs = Qt::CaseInsensitive;
-#else
-    const Qt::CaseSensitivity cs = Qt::CaseSensitive;
-#endif
-    const QFileInfo fa(a);
-    const QFileInfo fb(b);
-    if (fa.exists() && fb.exists()) {
-        // The file system's own numbers see through hard links, junctions, letter case and
-        // case-insensitive mounts alike.
-        const auto ia = dao::IdentityOf(a);
-        const auto ib = dao::IdentityOf(b);
-        if (ia && ib) {
-            return *ia == *ib;
-        }
-        return fa.canonicalFilePath().compare(fb.canonicalFilePath(), cs) == 0;
-    }
-    return QDir::cleanPath(fa.absoluteFilePath())
-               .compare(QDir::cleanPath(fb.absoluteFilePath()), cs) == 0;
-}
 
 // The table as a snapshot for the pre-run check; empty when there is no such table. Any other
 // failure stops the run as it would have stopped at the statement.

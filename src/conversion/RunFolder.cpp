@@ -11,10 +11,10 @@
 #include <QTextStream>
 
 #include "conversion/OpenClose.h"
+#include "conversion/ProductSettings.h"
 
 namespace {
 
-const QString kDbFileName = QStringLiteral("dbbasic.mdb");
 const QString kStampFormat = QStringLiteral("yyyyMMdd-HHmmss");
 
 QJsonObject ToJson(const BackedUpFile& file) {
