@@ -7,6 +7,7 @@
 #include "conversion/OpenClose.h"
 #include "conversion/Platform.h"
 #include "conversion/Recipes.h"
+#include "conversion/RunJournal.h"
 #include "data/Engine.h"
 
 // One conversion run: the Start command, which runs the product and trader recipes, each of
@@ -30,6 +31,10 @@ public:
     // The folders read from the settings store by the last confirmed run.
     QString SourceDbPath;
     QString DestDbPath;
+
+    // Where the table copies record their statements, counts and failed rows. A run sets its
+    // run folder's record for its length; tests that call CopyData directly may set their own.
+    void SetJournal(RunJournal* journal) { journal_ = journal; }
 
     // Whether the last run's table copies reported any failure.
     bool LastRunHadErrors() const { return runHadErrors_; }
@@ -68,6 +73,7 @@ private:
     ProgressBar& progress_;
     CheckBoxes& check1_;
     bool runHadErrors_ = false;
+    RunJournal* journal_ = nullptr;
 };
 
 // The support telephone number shown in the password prompt. Seoul numbers never begin with 0
