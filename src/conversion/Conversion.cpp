@@ -1,11 +1,12 @@
 #include "conversion/Conversion.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QStringList>
 
-#include "conversion/TableCopy.h"
 #include "conversion/ProductSettings.h"
+#include "conversion/TableCopy.h"
 
 namespace {
 
@@ -91,8 +92,23 @@ void Conversion::RunRecipe(const Recipe& recipe, dao::DatabaseHandle& sourceDb,
 void Conversion::ExecuteCounted(dao::DatabaseHandle& db, const RecipeStep& step) {
     // A statement leaves out the rows the database refuses, as a Jet caller expects; each one
     // left out is still a row the run did not adapt, so it is counted and logged.
-    db->Execute(step.statement);
+    const QString product = step.database == StepDatabase::Source ? kSourceProduct : kDestProduct;
+    QElapsedTimer timer;
+    timer.start();
+    try {
+        db->Execute(step.statement);
+    } catch (...) {
+        if (journal_ != nullptr) {
+            journal_->StatementExecuted(product, step.statement, -1,
+                                        std::chrono::milliseconds(timer.elapsed()));
+        }
+        throw;
+    }
     const dao::ExecuteOutcome& outcome = db->LastExecute();
+    if (journal_ != nullptr) {
+        journal_->StatementExecuted(product, step.statement, outcome.affected,
+                                    std::chrono::milliseconds(timer.elapsed()));
+    }
     if (outcome.leftOut <= 0) {
         return;
     }
@@ -128,6 +144,7 @@ bool Conversion::RecipesCanRun(dao::DatabaseHandle& sourceDb, dao::DatabaseHandl
     // source's units were changed, or after the destination's rows were replaced but not adapted.
     // So would a copy whose source has a column that the destination lacks. A SolvanePlus that
     // was installed but never run lacks its tables.
+    copiedColumns_.clear();
     for (const TableNeeds& table : NeedsOf(SelectedRecipes())) {
         bool inDest = false;
         QString problem;
@@ -139,8 +156,11 @@ bool Conversion::RecipesCanRun(dao::DatabaseHandle& sourceDb, dao::DatabaseHandl
         if (problem.isEmpty() && table.checkDest()) {
             inDest = true;
             dao::RecordsetHandle dest = OpenForCheck(destDb, table.tableName);
-            const QStringList names =
-                table.copied ? table.inDest + FieldNames(source) : table.inDest;
+            const QStringList sourceNames = table.copied ? FieldNames(source) : QStringList();
+            if (table.copied) {
+                copiedColumns_.emplace_back(table.tableName, sourceNames);
+            }
+            const QStringList names = table.inDest + sourceNames;
             problem = ProblemWith(dest, table.tableName, names);
             CloseObject(dest);
         }
@@ -279,23 +299,89 @@ void Conversion::StopOnError(const ErrorInfo& error, dao::DatabaseHandle& source
     CloseQuietly(sourceDb);
     CloseQuietly(destDb);
     log_.AddLog(QStringLiteral("오류로 작업 중단: ") + ErrorText(error));
+    FinishRecord(QStringLiteral("중단: ") + ErrorText(error));
     platform_.MsgBox(ErrorText(error) + kCrLf + kCrLf +
-                         QStringLiteral("오류로 작업을 중단했습니다. 작업 기록을 확인하세요."),
+                         QStringLiteral("오류로 작업을 중단했습니다. 작업 기록을 확인하세요.") +
+                         RunFolderLines(),
                      vbOKOnly);
 }
 
+QString Conversion::RunFolderLines() const {
+    if (lastRunFolder_.isEmpty()) {
+        return {};
+    }
+    QString lines;
+    if (!failedRowsPath_.isEmpty()) {
+        lines += kCrLf + QStringLiteral("실패한 행: ") + QDir::toNativeSeparators(failedRowsPath_);
+    }
+    return lines + kCrLf + QStringLiteral("작업 전 백업과 보고서: ") +
+           QDir::toNativeSeparators(lastRunFolder_);
+}
+
+bool Conversion::BackUpFiles(dao::DatabaseHandle& sourceDb, dao::DatabaseHandle& destDb) {
+    // What each database has changed by the selected recipes: the source's units when products
+    // are copied, and the destination's copied and adapted tables.
+    QStringList sourceTables;
+    QStringList destTables;
+    for (const Recipe* recipe : SelectedRecipes()) {
+        for (const RecipeStep& step : recipe->steps) {
+            QStringList& tables = step.database == StepDatabase::Source ? sourceTables : destTables;
+            if (!tables.contains(step.tableName)) {
+                tables << step.tableName;
+            }
+        }
+    }
+    std::vector<FileToBackUp> files;
+    if (!sourceTables.isEmpty()) {
+        files.push_back({kSourceProduct, &sourceDb, sourceTables});
+    }
+    files.push_back({kDestProduct, &destDb, destTables});
+
+    record_ = std::make_unique<RunRecord>(platform_.Version());
+    record_->SetCopiedTables(copiedColumns_);
+    if (const std::optional<RunRecord::Failure> failure =
+            record_->BackUp(platform_.RunsFolder(), files)) {
+        record_.reset();
+        log_.AddLog(QStringLiteral("작업 안 함: 백업 실패: ") + failure->cause);
+        platform_.MsgBox(QStringLiteral("작업 전 백업을 만들지 못했습니다.") + kCrLf +
+                             failure->folder + kCrLf + failure->cause + kCrLf +
+                             QStringLiteral("아무 자료도 바꾸지 않았습니다."),
+                         vbOKOnly);
+        return false;
+    }
+    lastRunFolder_ = record_->Folder();
+    log_.AddLog(QStringLiteral("백업: ") + QDir::toNativeSeparators(lastRunFolder_));
+    return true;
+}
+
+void Conversion::FinishRecord(const QString& outcome) {
+    if (!record_) {
+        return;
+    }
+    failedRowsPath_ = record_->FailedRowsPath();
+    record_->Finish(outcome, log_.Text());
+    record_.reset();
+    journal_ = journalBeforeRun_;
+}
+
 void Conversion::ReportCompletion() {
+    // A table whose rows after the copy are not the rows it copied did not end as the log says.
+    if (record_ && record_->CountsDisagreed()) {
+        runHadErrors_ = true;
+    }
     log_.AddLog(kRule);
     if (runHadErrors_) {
         log_.AddLog(QStringLiteral("자료 교체 완료 (오류 있음: 작업 기록을 확인하세요)"));
         log_.AddLog(kRule);
+        FinishRecord(QStringLiteral("완료 (오류 있음)"));
         platform_.MsgBox(QStringLiteral("자료 교체가 끝났지만 오류가 있었습니다.") + kCrLf +
-                             QStringLiteral("작업 기록을 확인하세요."),
+                             QStringLiteral("작업 기록을 확인하세요.") + RunFolderLines(),
                          vbOKOnly);
         return;
     }
     log_.AddLog(QStringLiteral("자료 교체 완료"));
     log_.AddLog(kRule);
+    FinishRecord(QStringLiteral("완료"));
     platform_.MsgBox(QStringLiteral("자료 교체가 완료 되었습니다."), vbOKOnly);
 }
 
@@ -321,6 +407,8 @@ void Conversion::Command1_Click() {
     }
 
     runHadErrors_ = false;
+    lastRunFolder_.clear();
+    failedRowsPath_.clear();
     log_.SetText(QString());
     log_.AddLog(QString());
     log_.AddLog(QStringLiteral("작업 시작"));
@@ -332,11 +420,12 @@ void Conversion::Command1_Click() {
     // An error that nothing below catches stops the run here: both databases are closed and
     // the window stays usable.
     try {
-        if (!RecipesCanRun(sourceDb, destDb)) {
+        if (!RecipesCanRun(sourceDb, destDb) || !BackUpFiles(sourceDb, destDb)) {
             CloseQuietly(sourceDb);
             CloseQuietly(destDb);
             return;
         }
+        journalBeforeRun_ = std::exchange(journal_, record_.get());
         for (const Recipe& recipe : AllRecipes()) {
             RunRecipe(recipe, sourceDb, destDb);
         }

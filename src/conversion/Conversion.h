@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QString>
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "conversion/Controls.h"
@@ -8,6 +10,7 @@
 #include "conversion/Platform.h"
 #include "conversion/Recipes.h"
 #include "conversion/RunJournal.h"
+#include "conversion/RunRecord.h"
 #include "data/Engine.h"
 
 // One conversion run: the Start command, which runs the product and trader recipes, each of
@@ -39,6 +42,11 @@ public:
     // Whether the last run's table copies reported any failure.
     bool LastRunHadErrors() const { return runHadErrors_; }
 
+    // The run folder of the last run that got as far as its backup; empty otherwise.
+    QString LastRunFolder() const { return lastRunFolder_; }
+    // The failed rows' file of the last run, when it listed any; empty otherwise.
+    QString LastFailedRowsPath() const { return failedRowsPath_; }
+
 private:
     // Asks for the boxes, the password and the confirmation; false when the run must not start.
     bool UserConfirmsRun();
@@ -60,6 +68,13 @@ private:
     bool RecipesCanRun(dao::DatabaseHandle& sourceDb, dao::DatabaseHandle& destDb);
     // Reports a table or columns that a database lacks.
     void ReportMissing(bool inDest, const QString& problem, const QString& fileName);
+    // Backs up every file the selected recipes change into a new run folder and starts the run's
+    // report; false, after saying why, when the run must end before any change.
+    bool BackUpFiles(dao::DatabaseHandle& sourceDb, dao::DatabaseHandle& destDb);
+    // The lines a message about the run's end adds: its failed rows and its run folder.
+    QString RunFolderLines() const;
+    // Ends the run's report with its outcome and the log pane's text.
+    void FinishRecord(const QString& outcome);
     // Logs and shows how a run that reached its end went.
     void ReportCompletion();
     // Ends a run that an error stopped: reports it, closes both databases, logs it.
@@ -74,6 +89,14 @@ private:
     CheckBoxes& check1_;
     bool runHadErrors_ = false;
     RunJournal* journal_ = nullptr;
+    // The record of the run in progress, from its backup on.
+    std::unique_ptr<RunRecord> record_;
+    RunJournal* journalBeforeRun_ = nullptr;
+    QString lastRunFolder_;
+    QString failedRowsPath_;
+    // The tables the selected recipes copy, with their source columns, as the pre-run check saw
+    // them.
+    std::vector<std::pair<QString, QStringList>> copiedColumns_;
 };
 
 // The support telephone number shown in the password prompt. Seoul numbers never begin with 0

@@ -31,6 +31,7 @@
 #include "demo/DemoData.h"
 #include "support/FakeForm.h"
 #include "support/FileContents.h"
+#include "support/RunFixture.h"
 #include "support/ScriptedPlatform.h"
 #include "support/SqliteFixture.h"
 
@@ -209,6 +210,7 @@ public:
         WriteSourceDatabase(SourceFile(), kSourceSize, kSeed);
         WriteDestDatabase(DestFile(), kDestSize, kSeed);
         SetFolders(SourceFolder(), DestFolder());
+        platform.runsFolder = tmp.File(QStringLiteral("runs"));
         Keep();
     }
 
@@ -235,6 +237,8 @@ public:
     QString SourceFile() const { return SourceFolder() + QStringLiteral("/dbbasic.mdb"); }
     QString DestFile() const { return DestFolder() + QStringLiteral("/dbbasic.mdb"); }
     QString SourceBefore() const { return tmp.File(QStringLiteral("source-before.mdb")); }
+    QString StartedLines() const { return StartedLinesOf(conversion); }
+    QString RunFolderLines() const { return RunFolderLinesOf(conversion); }
     QString DestBefore() const { return tmp.File(QStringLiteral("dest-before.mdb")); }
 
     void SetFolders(const QString& source, const QString& dest) {
@@ -662,9 +666,9 @@ TEST_F(FaultRun, ADestinationLockedAfterTheSourceChangedKeepsItsRowsAndTheRunSto
             << text.toStdString();
     }
     EXPECT_TRUE(boxes[1].text.endsWith(
-        QStringLiteral("오류로 작업을 중단했습니다. 작업 기록을 확인하세요.")));
+        QStringLiteral("오류로 작업을 중단했습니다. 작업 기록을 확인하세요.") + RunFolderLines()));
     EXPECT_EQ(Str(form.text),
-              Str(kStartLines +
+              Str(StartedLines() +
                   QStringLiteral("product 복사 안 함: 원본의 첫 행을 대상 테이블에 넣을 수 "
                                  "없습니다: %1. 대상 테이블에 아무 행도 넣지 않았습니다.\r\n")
                       .arg(error) +
@@ -697,9 +701,9 @@ TEST_F(FaultRun, ACopyWhoseTableCannotBeOpenedEndsTheRunWithErrors) {
     ASSERT_EQ(boxes.size(), 2u) << Texts(boxes);
     EXPECT_TRUE(boxes[0].text.contains(QStringLiteral("SELECT * FROM product")))
         << boxes[0].text.toStdString();
-    EXPECT_EQ(Str(boxes[1].text), Str(kDoneWithErrors));
+    EXPECT_EQ(Str(boxes[1].text), Str(kDoneWithErrors + RunFolderLines()));
     EXPECT_EQ(Str(form.text),
-              Str(kStartLines +
+              Str(StartedLines() +
                   QStringLiteral("파일 교체중 대상열기에서 오류발생 SELECT * FROM product\r\n") +
                   QStringLiteral("trader 데이터복사완료\r\n") + kDoneWithErrorsLines));
     EXPECT_TRUE(conversion.LastRunHadErrors());
@@ -785,7 +789,7 @@ TEST_P(LockDuringCopyRun, StopsTheCopyAndReportsWhatTheFileHolds) {
     const QString stop = boxes[1].text.left(boxes[1].text.indexOf(QStringLiteral("\r\n")));
     EXPECT_TRUE(stop.contains(QStringLiteral("잠겨"))) << stop.toStdString();
     EXPECT_EQ(Str(form.text),
-              Str(kStartLines +
+              Str(StartedLines() +
                   (other.rowsLeft ? QStringLiteral("product 복사 중단: 다른 프로그램이 파일을 "
                                                    "잠그고 있어 나머지 행을 복사하지 "
                                                    "않았습니다.\r\n")
@@ -929,10 +933,10 @@ TEST_P(RefusalRun, FailsThoseRowsOnlyAndSaysSo) {
     for (const QString& word : odbcDiffers ? refusal.odbcWords : refusal.words) {
         EXPECT_TRUE(text.contains(word)) << word.toStdString() << " in " << text.toStdString();
     }
-    EXPECT_EQ(Str(boxes[1].text), Str(kDoneWithErrors));
+    EXPECT_EQ(Str(boxes[1].text), Str(kDoneWithErrors + RunFolderLines()));
     const QString error = text.left(text.size() - kInCopyData.size());
     EXPECT_EQ(Str(form.text),
-              Str(kStartLines +
+              Str(StartedLines() +
                   QStringLiteral("product %1: 같은 오류 3건 (메시지는 처음 한 번만 표시)\r\n")
                       .arg(error) +
                   QStringLiteral("product 데이터복사 중 오류: %1건 중 %2건 복사, 3건 실패 (첫 "
@@ -1024,7 +1028,7 @@ TEST_P(SkippingStatementRun, IsLoggedAndTheRunEndsWithErrors) {
 
     const auto boxes = Boxes();
     ASSERT_EQ(boxes.size(), 1u) << Texts(boxes);
-    EXPECT_EQ(Str(boxes[0].text), Str(kDoneWithErrors));
+    EXPECT_EQ(Str(boxes[0].text), Str(kDoneWithErrors + RunFolderLines()));
     const QString prefix = QString::fromUtf8(skip.statement) + QStringLiteral(" 실행 중 오류: ");
     const qsizetype at = form.text.indexOf(prefix);
     ASSERT_GE(at, 0) << Str(form.text);
@@ -1102,7 +1106,7 @@ TEST_P(FolderFormRun, IsUsedAsItStandsAndTheRunCompletes) {
     const auto boxes = Boxes();
     ASSERT_EQ(boxes.size(), 1u) << Texts(boxes);
     EXPECT_EQ(Str(boxes[0].text), Str(kDone));
-    EXPECT_EQ(Str(form.text), Str(kStartLines + QStringLiteral("product 데이터복사완료\r\n") +
+    EXPECT_EQ(Str(form.text), Str(StartedLines() + QStringLiteral("product 데이터복사완료\r\n") +
                                   QStringLiteral("trader 데이터복사완료\r\n") + kDoneLines));
     EXPECT_EQ(conversion.SourceDbPath, source);
     EXPECT_EQ(conversion.DestDbPath, dest);
@@ -1233,7 +1237,7 @@ TEST_F(FaultRun, AHundredThousandRowsOfAnyTextRoundTripByteForByte) {
     ASSERT_EQ(boxes.size(), 1u) << Texts(boxes);
     EXPECT_EQ(Str(boxes[0].text), Str(kDone));
     EXPECT_EQ(Str(form.text),
-              Str(kStartLines + QStringLiteral("product 데이터복사완료\r\n") + kDoneLines));
+              Str(StartedLines() + QStringLiteral("product 데이터복사완료\r\n") + kDoneLines));
     EXPECT_EQ(form.max, static_cast<float>(kRows));
     EXPECT_EQ(form.value, static_cast<float>(kRows));
 
@@ -1384,7 +1388,7 @@ TEST_P(KilledRun, LeavesBothFilesSoundAndASecondRunCompletes) {
     const auto boxes = Boxes();
     ASSERT_EQ(boxes.size(), 1u) << Texts(boxes);
     EXPECT_EQ(Str(boxes[0].text), Str(kDone));
-    EXPECT_EQ(Str(form.text), Str(kStartLines + QStringLiteral("product 데이터복사완료\r\n") +
+    EXPECT_EQ(Str(form.text), Str(StartedLines() + QStringLiteral("product 데이터복사완료\r\n") +
                                   QStringLiteral("trader 데이터복사완료\r\n") + kDoneLines));
     ExpectSameContents(SourceFile(), ExpectedSource(true));
     ExpectSameContents(DestFile(), ExpectedDest(true, true));

@@ -128,7 +128,7 @@ TEST_F(StartCommandTest, ACompleteRunLogsCopiesBetweenTheOpeningAndClosingLines)
     form.check = {1, 1};
     AnswerYes();
     conversion.Command1_Click();
-    EXPECT_EQ(form.text, kStartLines + QStringLiteral("product 데이터복사완료\r\n") +
+    EXPECT_EQ(form.text, StartedLines() + QStringLiteral("product 데이터복사완료\r\n") +
                              QStringLiteral("trader 데이터복사완료\r\n") + kRule +
                              QStringLiteral("\r\n자료 교체 완료\r\n") + kRule +
                              QStringLiteral("\r\n"));
@@ -146,7 +146,7 @@ TEST_F(StartCommandTest, ACheckValueOtherThanOnePassesTheGuardButRunsNoRecipe) {
     form.check = {2, 0};
     AnswerYes();
     conversion.Command1_Click();
-    EXPECT_EQ(form.text, kStartLines + kRule + QStringLiteral("\r\n자료 교체 완료\r\n") + kRule +
+    EXPECT_EQ(form.text, StartedLines() + kRule + QStringLiteral("\r\n자료 교체 완료\r\n") + kRule +
                              QStringLiteral("\r\n"));
     EXPECT_EQ(QueryValue(DestFile(), "SELECT count(*) FROM product"), "1");
     EXPECT_EQ(QueryValue(SourceFile(), "SELECT count(*) FROM product WHERE unit = ''"), "1");
@@ -260,7 +260,8 @@ TEST_F(StartCommandTest, AStatementThatCannotRunStopsTheRunAndClosesBoth) {
     EXPECT_TRUE(texts[1].startsWith(QStringLiteral("Error 3146 ("))) << texts[1].toStdString();
     EXPECT_TRUE(texts[1].contains(QStringLiteral("pclass"))) << texts[1].toStdString();
     EXPECT_TRUE(texts[1].contains(QStringLiteral("오류로 작업을 중단했습니다")));
-    EXPECT_TRUE(form.text.startsWith(kStartLines + QStringLiteral("product 데이터복사완료\r\n")));
+    EXPECT_TRUE(
+        form.text.startsWith(StartedLines() + QStringLiteral("product 데이터복사완료\r\n")));
     EXPECT_TRUE(form.text.endsWith(QStringLiteral("\r\n")));
     EXPECT_TRUE(form.text.contains(QStringLiteral("오류로 작업 중단: Error 3146")));
     EXPECT_FALSE(form.text.contains(QStringLiteral("자료 교체 완료")));
@@ -282,7 +283,8 @@ TEST_F(StartCommandTest, CopyFailuresTurnTheClosingLinesIntoAWarning) {
     ASSERT_EQ(texts.size(), 3u);
     EXPECT_TRUE(texts[1].startsWith(QStringLiteral("Error 3022 (")));
     EXPECT_EQ(texts[2], QStringLiteral("자료 교체가 끝났지만 오류가 있었습니다.\r\n작업 기록을 "
-                                       "확인하세요."));
+                                       "확인하세요.") +
+                            RunFolderLines());
 }
 
 }  // namespace

@@ -27,6 +27,22 @@ void RunFixture::SetUp() {
     ExecSql(SourceFile(), kSourceSchema);
     ExecSql(DestFile(), kDestSchema);
     SetFolders(SourceFolder(), DestFolder());
+    platform.runsFolder = tmp.File(QStringLiteral("runs"));
+}
+
+QString StartedLinesOf(const Conversion& conversion) {
+    return QStringLiteral("\r\n작업 시작\r\n\r\n백업: ") +
+           QDir::toNativeSeparators(conversion.LastRunFolder()) + QStringLiteral("\r\n");
+}
+
+QString RunFolderLinesOf(const Conversion& conversion) {
+    QString lines;
+    if (!conversion.LastFailedRowsPath().isEmpty()) {
+        lines += QStringLiteral("\r\n실패한 행: ") +
+                 QDir::toNativeSeparators(conversion.LastFailedRowsPath());
+    }
+    return lines + QStringLiteral("\r\n작업 전 백업과 보고서: ") +
+           QDir::toNativeSeparators(conversion.LastRunFolder());
 }
 
 void RunFixture::SetFolders(const QString& source, const QString& dest) {

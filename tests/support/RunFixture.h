@@ -10,6 +10,13 @@
 #include "support/ScriptedPlatform.h"
 #include "support/SqliteFixture.h"
 
+// The log's opening lines of a run that got as far as its backup: the three that every run starts
+// with, and the line that names its run folder.
+QString StartedLinesOf(const Conversion& conversion);
+// What the messages at a run's end add after their own text: the failed rows' file, when there
+// is one, and the run folder.
+QString RunFolderLinesOf(const Conversion& conversion);
+
 // Two small product databases in a temporary folder, the folder settings pointing at them, a
 // scripted user, and the window's controls as plain values.
 class RunFixture : public ::testing::Test {
@@ -25,6 +32,9 @@ protected:
     QString DestFile() const { return DestFolder() + QStringLiteral("/dbbasic.mdb"); }
 
     void SetFolders(const QString& source, const QString& dest);
+
+    QString StartedLines() const { return StartedLinesOf(conversion); }
+    QString RunFolderLines() const { return RunFolderLinesOf(conversion); }
 
     TempFolder tmp;
     ScriptedPlatform platform;

@@ -8,7 +8,10 @@
 #include <QPushButton>
 #include <string>
 
+#include "conversion/Recipes.h"
+#include "conversion/RunFolder.h"
 #include "demo/DemoData.h"
+#include "support/FileContents.h"
 #include "support/ScriptedPlatform.h"
 #include "support/SqliteFixture.h"
 #include "ui/Form1.h"
@@ -40,7 +43,10 @@ protected:
                             QFileInfo(source).path());
         platform.SetSetting(DestSettingsApp(), SettingsSection(), SettingsKey(),
                             QFileInfo(dest).path());
+        platform.runsFolder = tmp.File(QStringLiteral("runs"));
         window.Form_Load();
+        ASSERT_TRUE(QFile::copy(source, tmp.File(QStringLiteral("source-before.mdb"))));
+        ASSERT_TRUE(QFile::copy(dest, tmp.File(QStringLiteral("dest-before.mdb"))));
         sourceBytes = FileBytes(source);
         destTradersBefore = QueryRows(dest, "SELECT * FROM Trader ORDER BY code");
         destProductsBefore = QueryRows(dest, "SELECT * FROM Product ORDER BY code");
@@ -67,6 +73,18 @@ protected:
         const auto boxes = platform.MessageBoxes();
         ASSERT_EQ(boxes.size(), 2u);
         EXPECT_EQ(boxes.back().text, QStringLiteral("자료 교체가 완료 되었습니다."));
+    }
+
+    // The newest run folder.
+    QString RunFolder() const {
+        const QStringList runs = ListRunFolders(platform.runsFolder);
+        return runs.isEmpty() ? QString() : runs.front();
+    }
+
+    // The log's opening lines of the last run, with its backup line.
+    QString Started() const {
+        return kStart + QStringLiteral("백업: ") + QDir::toNativeSeparators(RunFolder()) +
+               QStringLiteral("\r\n");
     }
 
     void ExpectProductsConverted() {
@@ -124,7 +142,7 @@ protected:
 
 TEST_F(FullRunTest, ProductsOnly) {
     Run(true, false);
-    EXPECT_EQ(window.Text(), kStart + QStringLiteral("product 데이터복사완료\r\n") + kEnd);
+    EXPECT_EQ(window.Text(), Started() + QStringLiteral("product 데이터복사완료\r\n") + kEnd);
     ExpectProductsConverted();
     EXPECT_EQ(QueryRows(dest, "SELECT * FROM Trader ORDER BY code"), destTradersBefore);
     EXPECT_EQ(QueryValue(source, "SELECT count(*) FROM trader"),
@@ -135,7 +153,7 @@ TEST_F(FullRunTest, ProductsOnly) {
 
 TEST_F(FullRunTest, TradersOnlyLeavesTheSourceByteForByte) {
     Run(false, true);
-    EXPECT_EQ(window.Text(), kStart + QStringLiteral("trader 데이터복사완료\r\n") + kEnd);
+    EXPECT_EQ(window.Text(), Started() + QStringLiteral("trader 데이터복사완료\r\n") + kEnd);
     ExpectTradersConverted();
     EXPECT_EQ(FileBytes(source), sourceBytes);
     EXPECT_EQ(QueryRows(dest, "SELECT * FROM Product ORDER BY code"), destProductsBefore);
@@ -143,19 +161,77 @@ TEST_F(FullRunTest, TradersOnlyLeavesTheSourceByteForByte) {
 
 TEST_F(FullRunTest, BothAndThenASecondRunOverTheFirst) {
     Run(true, true);
-    const QString log = kStart + QStringLiteral("product 데이터복사완료\r\n") +
+    const QString log = QStringLiteral("product 데이터복사완료\r\n") +
                         QStringLiteral("trader 데이터복사완료\r\n") + kEnd;
-    EXPECT_EQ(window.Text(), log);
+    EXPECT_EQ(window.Text(), Started() + log);
     ExpectProductsConverted();
     ExpectTradersConverted();
 
     // The class row is there already: the second run leaves it out silently and goes on.
     Run(true, true);
-    EXPECT_EQ(window.Text(), log);
+    EXPECT_EQ(window.Text(), Started() + log);
+    EXPECT_EQ(ListRunFolders(platform.runsFolder).size(), 2);
     ExpectProductsConverted();
     ExpectTradersConverted();
     EXPECT_EQ(QueryValue(dest, "PRAGMA integrity_check"), "ok");
     EXPECT_EQ(QueryValue(source, "PRAGMA integrity_check"), "ok");
+}
+
+}  // namespace
+
+namespace {
+
+// Every line of a UTF-8 text file.
+QStringList FileLines(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+}
+
+TEST_F(FullRunTest, ARunLeavesAVerifiedBackupOfBothFilesAndItsReport) {
+    Run(true, true);
+    const QString folder = RunFolder();
+    ASSERT_FALSE(folder.isEmpty());
+    ExpectSameContents(folder + QStringLiteral("/Dorvik/dbbasic.mdb"),
+                       tmp.File(QStringLiteral("source-before.mdb")));
+    ExpectSameContents(folder + QStringLiteral("/SolvanePlus/dbbasic.mdb"),
+                       tmp.File(QStringLiteral("dest-before.mdb")));
+    EXPECT_FALSE(QFile::exists(folder + QStringLiteral("/failed-rows.csv")));
+
+    const std::optional<RunManifest> manifest = ReadManifest(folder);
+    ASSERT_TRUE(manifest.has_value());
+    ASSERT_EQ(manifest->files.size(), 2u);
+    EXPECT_EQ(manifest->files[0].product, QStringLiteral("Dorvik"));
+    EXPECT_EQ(manifest->files[0].originalPath, QFileInfo(source).absoluteFilePath());
+    EXPECT_EQ(manifest->files[0].sha256, FileSha256(tmp.File(QStringLiteral("source-before.mdb"))));
+    EXPECT_EQ(manifest->files[1].originalPath, QFileInfo(dest).absoluteFilePath());
+    EXPECT_EQ(manifest->files[1].rowCounts.at(QStringLiteral("product")),
+              static_cast<int64_t>(destProductsBefore.size()));
+
+    EXPECT_EQ(ReadReportOutcome(folder), QStringLiteral("완료"));
+    const QStringList report = FileLines(folder + QStringLiteral("/report.txt"));
+    // Every statement of both recipes, letter for letter, in the order they ran.
+    qsizetype at = 0;
+    for (const Recipe& recipe : AllRecipes()) {
+        for (const RecipeStep& step : recipe.steps) {
+            if (step.statement.isEmpty()) {
+                continue;
+            }
+            const auto it = std::find_if(report.begin() + at, report.end(), [&](const QString& l) {
+                return l.endsWith(QStringLiteral(": ") + step.statement);
+            });
+            ASSERT_NE(it, report.end()) << step.statement.toStdString();
+            at = it - report.begin();
+        }
+    }
+    // The files after the run, and the whole log pane at its end.
+    EXPECT_TRUE(report.contains(QStringLiteral("  SHA-256: ") + FileSha256(dest)));
+    EXPECT_TRUE(
+        report.join(QLatin1Char('\n'))
+            .contains(
+                QString(window.Text()).replace(QStringLiteral("\r\n"), QStringLiteral("\n"))));
 }
 
 }  // namespace

@@ -1,0 +1,225 @@
+#include "conversion/RunRecord.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStorageInfo>
+#include <QTextStream>
+
+#include "conversion/OpenClose.h"
+
+namespace {
+
+const QString kCrLf = QStringLiteral("\r\n");
+
+// The free bytes at `path`, or at the nearest folder above it that exists; -1 when unknown.
+qint64 MeasureFreeSpace(const QString& path) {
+    QFileInfo info(path);
+    while (!info.exists() && !info.isRoot() && info.absolutePath() != info.absoluteFilePath()) {
+        info = QFileInfo(info.absolutePath());
+    }
+    const QStorageInfo storage(info.absoluteFilePath());
+    return storage.isValid() ? storage.bytesAvailable() : -1;
+}
+
+int64_t CountRows(dao::DatabaseHandle& db, const QString& table) {
+    dao::RecordsetHandle count(
+        db->OpenRecordset(QStringLiteral("SELECT count(*) FROM ") + table, dao::dbOpenSnapshot));
+    dao::Value rows;
+    count->ReadFieldValue(0, rows);
+    CloseObject(count);
+    return rows.toInt();
+}
+
+QString Native(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
+
+QString Count(int64_t rows) {
+    return rows < 0 ? QStringLiteral("알 수 없음") : QStringLiteral("%1건").arg(rows);
+}
+
+}  // namespace
+
+std::function<qint64(const QString&)>& RunRecord::FreeSpaceProbe() {
+    static std::function<qint64(const QString&)> probe = MeasureFreeSpace;
+    return probe;
+}
+
+RunRecord::RunRecord(AppVersion version) : version_(version) {}
+
+RunRecord::~RunRecord() = default;
+
+void RunRecord::SetCopiedTables(std::vector<std::pair<QString, QStringList>> tables) {
+    copiedTables_ = std::move(tables);
+}
+
+std::optional<QString> RunRecord::CopyAndVerify(const FileToBackUp& file, BackedUpFile& record) {
+    dao::DatabaseHandle& db = *file.db;
+    record.product = file.product;
+    record.originalPath = QFileInfo(db->Name()).absoluteFilePath();
+    record.size = QFileInfo(record.originalPath).size();
+    record.sha256 = FileSha256(record.originalPath);
+    for (const QString& table : file.tables) {
+        record.rowCounts[table] = CountRows(db, table);
+    }
+    const QString target = QDir(folder_).filePath(record.RelativeBackupPath());
+    if (!QDir(folder_).mkpath(file.product)) {
+        return QStringLiteral("폴더를 만들 수 없습니다: %1").arg(Native(QFileInfo(target).path()));
+    }
+    db->BackupTo(target);
+    if (std::optional<QString> problem = VerifyDatabaseCopy(target, record.rowCounts)) {
+        return QStringLiteral("%1 백업을 검증하지 못했습니다: %2").arg(file.product, *problem);
+    }
+    return std::nullopt;
+}
+
+std::optional<RunRecord::Failure> RunRecord::BackUp(const QString& runsRoot,
+                                                    const std::vector<FileToBackUp>& files) {
+    started_ = QDateTime::currentDateTime();
+    QString why;
+    const std::optional<QString> created = CreateRunFolder(runsRoot, started_, why);
+    if (!created) {
+        return Failure{Native(runsRoot), why};
+    }
+    folder_ = *created;
+    std::optional<QString> cause;
+    qint64 needed = kBackupMargin;
+    for (const FileToBackUp& file : files) {
+        needed += QFileInfo((*file.db)->Name()).size();
+    }
+    const qint64 available = FreeSpaceProbe()(folder_);
+    if (available >= 0 && available < needed) {
+        cause = QStringLiteral(
+                    "디스크의 빈 공간이 부족합니다: 남은 공간 %1바이트, 필요한 공간 "
+                    "%2바이트")
+                    .arg(available)
+                    .arg(needed);
+    }
+    manifest_ = RunManifest{
+        started_,
+        QStringLiteral("%1.%2.%3").arg(version_.Major).arg(version_.Minor).arg(version_.Revision),
+        {}};
+    for (const FileToBackUp& file : files) {
+        if (cause) {
+            break;
+        }
+        BackedUpFile record;
+        try {
+            cause = CopyAndVerify(file, record);
+        } catch (...) {
+            cause = ErrorText(DescribeError(std::current_exception()));
+        }
+        manifest_.files.push_back(std::move(record));
+    }
+    if (!cause && !WriteManifest(folder_, manifest_, why)) {
+        cause = QStringLiteral("백업 정보를 쓸 수 없습니다: %1").arg(why);
+    }
+    if (!cause) {
+        StartReport();
+        if (report_.error() != QFileDevice::NoError) {
+            cause = QStringLiteral("보고서를 쓸 수 없습니다: %1").arg(report_.errorString());
+        }
+    }
+    if (cause) {
+        report_.close();
+        const QString folder = Native(folder_);
+        QDir(folder_).removeRecursively();
+        folder_.clear();
+        return Failure{folder, *cause};
+    }
+    return std::nullopt;
+}
+
+void RunRecord::Line(const QString& text) {
+    if (!report_.isOpen()) {
+        return;
+    }
+    // Each line reaches the file at once, so a run that is killed leaves all it had written.
+    report_.write((text + QStringLiteral("\n")).toUtf8());
+    report_.flush();
+}
+
+void RunRecord::FileLines(const QString& title, bool after) {
+    Line(title);
+    for (const BackedUpFile& file : manifest_.files) {
+        const QFileInfo info(file.originalPath);
+        const qint64 size = after ? (info.exists() ? info.size() : -1) : file.size;
+        const QByteArray sha = after ? FileSha256(file.originalPath) : file.sha256;
+        Line(QStringLiteral("%1: %2").arg(file.product, Native(file.originalPath)));
+        Line(QStringLiteral("  크기: %1")
+                 .arg(size < 0 ? QStringLiteral("알 수 없음")
+                               : QStringLiteral("%1바이트").arg(size)));
+        Line(QStringLiteral("  SHA-256: %1")
+                 .arg(sha.isEmpty() ? QStringLiteral("알 수 없음") : QString::fromLatin1(sha)));
+    }
+}
+
+void RunRecord::StartReport() {
+    report_.setFileName(QDir(folder_).filePath(kReportName));
+    if (!report_.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        return;
+    }
+    Line(QStringLiteral("Dorvik → SolvanePlus 자료 복사 보고서"));
+    Line(QStringLiteral("날짜: %1").arg(started_.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
+    Line(QStringLiteral("프로그램 버전: %1").arg(manifest_.version));
+    Line(QStringLiteral("실행 폴더: %1").arg(Native(folder_)));
+    Line(QString());
+    FileLines(QStringLiteral("[작업 전 파일]"), false);
+    Line(QString());
+    Line(QStringLiteral("[백업] 검증됨 (파일 검사와 행 수)"));
+    for (const BackedUpFile& file : manifest_.files) {
+        QStringList counts;
+        for (const auto& [table, rows] : file.rowCounts) {
+            counts << QStringLiteral("%1 %2").arg(table, Count(rows));
+        }
+        Line(QStringLiteral("%1: %2 (%3)")
+                 .arg(file.product, Native(QDir(folder_).filePath(file.RelativeBackupPath())),
+                      counts.join(QStringLiteral(", "))));
+    }
+    Line(QString());
+    Line(QStringLiteral("[진행]"));
+}
+
+void RunRecord::StatementExecuted(const QString& product, const QString& sql, int64_t rows,
+                                  std::chrono::milliseconds elapsed) {
+    Line(QStringLiteral("%1 %2: %3")
+             .arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")), product, sql));
+    Line(QStringLiteral("    %1, %2 ms")
+             .arg(rows < 0 ? QStringLiteral("실패") : QStringLiteral("%1행 변경").arg(rows))
+             .arg(elapsed.count()));
+}
+
+void RunRecord::RowFailed(const QString& /*tableName*/, int64_t /*position*/,
+                          const ErrorInfo& /*error*/, const QStringList& /*columns*/,
+                          const std::vector<dao::Value>& /*values*/) {}
+
+QString RunRecord::FailedRowsPath() const {
+    return {};
+}
+
+void RunRecord::TableCopied(const TableCopyCounts& counts) {
+    const bool agree = counts.destAfter == counts.copied;
+    countsDisagreed_ = countsDisagreed_ || !agree;
+    Line(QStringLiteral(
+             "%1 %2 복사: 원본 %3, 대상 이전 %4, 복사 %5, 실패 %6, 대상 이후 %7, 이후=복사: %8")
+             .arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")), counts.tableName,
+                  Count(counts.sourceRows), Count(counts.destBefore), Count(counts.copied),
+                  Count(counts.failed), Count(counts.destAfter),
+                  agree ? QStringLiteral("예") : QStringLiteral("아니요")));
+}
+
+void RunRecord::Finish(const QString& outcome, const QString& logText) {
+    Line(QString());
+    FileLines(QStringLiteral("[작업 후 파일]"), true);
+    Line(QString());
+    Line(kOutcomePrefix + outcome);
+    Line(QString());
+    Line(QStringLiteral("[작업 기록]"));
+    QString log = logText;
+    log.replace(kCrLf, QStringLiteral("\n"));
+    if (log.endsWith(QLatin1Char('\n'))) {
+        log.chop(1);
+    }
+    Line(log);
+    report_.close();
+}

@@ -1,0 +1,86 @@
+#pragma once
+
+// The record a run leaves in its run folder: the verified backup of every file it is about to
+// change, taken before the first change, and report.txt, written line by line as the run goes so
+// that a run that stops or is killed still leaves what it had. The failed rows go to
+// failed-rows.csv beside it.
+
+#include <QDateTime>
+#include <QFile>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "conversion/Platform.h"
+#include "conversion/RunFolder.h"
+#include "conversion/RunJournal.h"
+#include "data/Engine.h"
+
+// One database the run is about to change, and the tables in it that the run changes.
+struct FileToBackUp {
+    QString product;  // kSourceProduct or kDestProduct
+    dao::DatabaseHandle* db;
+    QStringList tables;
+};
+
+// The free space the backup needs beyond the files' own sizes: the copy's journal and the
+// report, with room to spare.
+inline constexpr qint64 kBackupMargin = 16 * 1024 * 1024;
+
+class RunRecord : public RunJournal {
+public:
+    // What a backup that could not be made says: the run folder it meant to use and why.
+    struct Failure {
+        QString folder;
+        QString cause;
+    };
+
+    explicit RunRecord(AppVersion version);
+    ~RunRecord() override;
+    RunRecord(const RunRecord&) = delete;
+    RunRecord& operator=(const RunRecord&) = delete;
+
+    // Creates the run folder under `runsRoot`, copies each file into it and verifies every copy,
+    // then starts the report. On failure nothing of the run folder is left and the caller must not
+    // change anything.
+    std::optional<Failure> BackUp(const QString& runsRoot, const std::vector<FileToBackUp>& files);
+
+    // The tables a copy will list failed rows of, with their source columns, for the header of
+    // failed-rows.csv.
+    void SetCopiedTables(std::vector<std::pair<QString, QStringList>> tables);
+
+    const QString& Folder() const { return folder_; }
+
+    // The run's end: each file's size and SHA-256 after the run, the outcome, and the whole log.
+    void Finish(const QString& outcome, const QString& logText);
+
+    // RunJournal
+    void StatementExecuted(const QString& product, const QString& sql, int64_t rows,
+                           std::chrono::milliseconds elapsed) override;
+    void RowFailed(const QString& tableName, int64_t position, const ErrorInfo& error,
+                   const QStringList& columns, const std::vector<dao::Value>& values) override;
+    void TableCopied(const TableCopyCounts& counts) override;
+    QString FailedRowsPath() const override;
+
+    // Whether a table copy's counts disagreed: rows after the copy other than the rows copied.
+    bool CountsDisagreed() const { return countsDisagreed_; }
+
+    // Tests replace how free space is measured (bytes available at a path; -1 unknown).
+    static std::function<qint64(const QString&)>& FreeSpaceProbe();
+
+private:
+    std::optional<QString> CopyAndVerify(const FileToBackUp& file, BackedUpFile& record);
+    void StartReport();
+    void Line(const QString& text);
+    void FileLines(const QString& title, bool after);
+
+    AppVersion version_;
+    QDateTime started_;
+    QString folder_;
+    RunManifest manifest_;
+    QFile report_;
+    std::vector<std::pair<QString, QStringList>> copiedTables_;
+    bool countsDisagreed_ = false;
+};
