@@ -41,8 +41,13 @@ QString Count(int64_t rows) {
 }  // namespace
 
 std::function<qint64(const QString&)>& RunRecord::FreeSpaceProbe() {
-    static std::function<qint64(const QString&)> probe = MeasureFreeSpace;
+    static std::function<qint64(const QString&)> probe;
     return probe;
+}
+
+std::function<void(const QString&)>& RunRecord::BeforeVerifyHook() {
+    static std::function<void(const QString&)> hook;
+    return hook;
 }
 
 RunRecord::RunRecord(AppVersion version) : version_(version) {}
@@ -67,6 +72,9 @@ std::optional<QString> RunRecord::CopyAndVerify(const FileToBackUp& file, Backed
         return QStringLiteral("폴더를 만들 수 없습니다: %1").arg(Native(QFileInfo(target).path()));
     }
     db->BackupTo(target);
+    if (BeforeVerifyHook()) {
+        BeforeVerifyHook()(target);
+    }
     if (std::optional<QString> problem = VerifyDatabaseCopy(target, record.rowCounts)) {
         return QStringLiteral("%1 백업을 검증하지 못했습니다: %2").arg(file.product, *problem);
     }
@@ -87,7 +95,8 @@ std::optional<RunRecord::Failure> RunRecord::BackUp(const QString& runsRoot,
     for (const FileToBackUp& file : files) {
         needed += QFileInfo((*file.db)->Name()).size();
     }
-    const qint64 available = FreeSpaceProbe()(folder_);
+    const qint64 available =
+        FreeSpaceProbe() ? FreeSpaceProbe()(folder_) : MeasureFreeSpace(folder_);
     if (available >= 0 && available < needed) {
         cause = QStringLiteral(
                     "디스크의 빈 공간이 부족합니다: 남은 공간 %1바이트, 필요한 공간 "

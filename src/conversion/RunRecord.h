@@ -67,8 +67,11 @@ public:
     // Whether a table copy's counts disagreed: rows after the copy other than the rows copied.
     bool CountsDisagreed() const { return countsDisagreed_; }
 
-    // Tests replace how free space is measured (bytes available at a path; -1 unknown).
+    // Tests replace how free space is measured (bytes available at a path; -1 unknown); empty,
+    // the file system is asked.
     static std::function<qint64(const QString&)>& FreeSpaceProbe();
+    // Tests damage a backup between its copy and its verification; empty otherwise.
+    static std::function<void(const QString&)>& BeforeVerifyHook();
 
 private:
     std::optional<QString> CopyAndVerify(const FileToBackUp& file, BackedUpFile& record);

@@ -64,7 +64,7 @@ public:
         const QString partial = path + QStringLiteral(".partial");
         QFile::remove(partial);
         try {
-            conn_->Options().KeepBusyWhile([&] { BackupInto(partial); });
+            conn_->Options().KeepBusyWhile([&] { BackupInto(partial, path); });
         } catch (...) {
             QFile::remove(partial);
             throw;
@@ -92,7 +92,8 @@ protected:
 private:
     // SQLite's online backup from this connection into a new file at `target`, in one step: the
     // step holds a read lock on the source for its length, so the copy is one consistent state.
-    void BackupInto(const QString& target) {
+    // Errors name the copy as `named`.
+    void BackupInto(const QString& target, const QString& named) {
         sqlite3* copy = nullptr;
         const QByteArray name = QFileInfo(target).absoluteFilePath().toUtf8();
         int rc = sqlite3_open_v2(name.constData(), &copy,
@@ -128,10 +129,10 @@ private:
             throw Error(errDatabaseLocked, ErrorKind::FileLocked, {conn_->Path(), {}, {}, {}, {}});
         }
         if (PrimaryCode(rc) == SQLITE_FULL) {
-            throw Error(errDiskFull, ErrorKind::DiskFull, {target, {}, {}, message, {}});
+            throw Error(errDiskFull, ErrorKind::DiskFull, {named, {}, {}, message, {}});
         }
         throw Error(errCannotOpenFile, ErrorKind::CopyFailed,
-                    {conn_->Path(), {}, {}, message, {target}});
+                    {conn_->Path(), {}, {}, message, {named}});
     }
 
     // Opens `sql`, which reads `table` whole, or another query when `table` is empty.

@@ -25,6 +25,7 @@
 #include <random>
 
 #include "conversion/Conversion.h"
+#include "conversion/RunFolder.h"
 #include "core/EngineDrivers.h"
 #include "data/Drivers.h"
 #include "data/EngineOptions.h"
@@ -1382,6 +1383,19 @@ TEST_P(KilledRun, LeavesBothFilesSoundAndASecondRunCompletes) {
     }
     // The units were made a single space before the copy; nothing else in the source changed.
     ExpectSameContents(SourceFile(), ExpectedSource(true));
+
+    // The run folder holds both files as they were before the run, and the report as far as the
+    // run got: its statement on the source, but no outcome.
+    const QStringList runs = ListRunFolders(tmp.File(QStringLiteral("runs")));
+    ASSERT_EQ(runs.size(), 1);
+    ExpectSameContents(runs[0] + QStringLiteral("/Dorvik/dbbasic.mdb"), SourceBefore());
+    ExpectSameContents(runs[0] + QStringLiteral("/SolvanePlus/dbbasic.mdb"), DestBefore());
+    EXPECT_FALSE(ReadReportOutcome(runs[0]).has_value());
+    QFile report(runs[0] + QStringLiteral("/report.txt"));
+    ASSERT_TRUE(report.open(QIODevice::ReadOnly));
+    const QString reported = QString::fromUtf8(report.readAll());
+    EXPECT_TRUE(reported.contains(QStringLiteral("[진행]\n")));
+    EXPECT_TRUE(reported.contains(QStringLiteral(" Dorvik: UPDATE "))) << reported.toStdString();
 
     Run(1, 1);
 
