@@ -201,3 +201,53 @@ TEST_P(EngineFiles, ColumnNamesIgnoreTheCaseOfAsciiLettersOnly) {
 }
 
 }  // namespace
+
+namespace {
+
+// ---- Backing up an open database
+
+TEST_P(EngineFiles, BackupToCopiesTheSavedRowsAndLeavesTheDatabaseInUse) {
+    const QString path =
+        Make("CREATE TABLE t (id INTEGER PRIMARY KEY, name TEXT); INSERT INTO t VALUES (1, '가');");
+    const QString copy = folder_.File(QStringLiteral("copy.mdb"));
+    {
+        QFile stale(copy);  // whatever was there is replaced
+        ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+        stale.write("not a database");
+    }
+    auto db = Open(path);
+    auto rs = db->OpenRecordset(QStringLiteral("SELECT * FROM t"), dao::dbOpenDynaset);
+    rs->AddNew();
+    rs->GetFields().Item(QStringLiteral("id")).SetValue(Value(2));
+    rs->GetFields().Item(QStringLiteral("name")).SetValue(Value::Text(QStringLiteral("나")));
+    rs->Update();  // saved, not yet committed: the backup commits it first
+    db->BackupTo(copy);
+    EXPECT_FALSE(QFile::exists(copy + QStringLiteral(".partial")));
+    EXPECT_EQ(QueryValue(copy, "SELECT group_concat(id || name, ',') FROM t"), "1가,2나");
+    EXPECT_EQ(QueryValue(copy, "PRAGMA quick_check"), "ok");
+
+    // The original goes on: a row saved after the backup is in it, and not in the copy.
+    rs->AddNew();
+    rs->GetFields().Item(QStringLiteral("id")).SetValue(Value(3));
+    rs->Update();
+    rs->Close();
+    db->Close();
+    EXPECT_EQ(QueryValue(path, "SELECT count(*) FROM t"), "3");
+    EXPECT_EQ(QueryValue(copy, "SELECT count(*) FROM t"), "2");
+}
+
+TEST_P(EngineFiles, BackupToAFolderThatIsNotThereFailsAndLeavesNothing) {
+    const QString path = Make("CREATE TABLE t (id INTEGER);");
+    const QString copy = folder_.File(QStringLiteral("없는폴더/copy.mdb"));
+    auto db = Open(path);
+    const dao::Error e = Raised([&] { db->BackupTo(copy); });
+    EXPECT_EQ(e.Number(), dao::errCannotOpenFile) << e.what();
+    EXPECT_TRUE(NamesFile(e, copy)) << e.what();
+    EXPECT_FALSE(QFileInfo::exists(copy));
+    // The database is still open and usable.
+    db->Execute(QStringLiteral("INSERT INTO t VALUES (1)"));
+    EXPECT_EQ(db->RecordsAffected(), 1);
+    db->Close();
+}
+
+}  // namespace
