@@ -112,7 +112,7 @@ std::optional<RunManifest> ReadManifest(const QString& folder) {
     manifest.started =
         QDateTime::fromString(root.value(QStringLiteral("started")).toString(), Qt::ISODate);
     manifest.version = root.value(QStringLiteral("version")).toString();
-    for (const QJsonValue& value : root.value(QStringLiteral("files")).toArray()) {
+    for (const QJsonValue value : root.value(QStringLiteral("files")).toArray()) {
         std::optional<BackedUpFile> file = FileFromJson(value.toObject());
         if (!file) {
             return std::nullopt;

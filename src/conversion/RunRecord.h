@@ -27,7 +27,7 @@ struct FileToBackUp {
 
 // The free space the backup needs beyond the files' own sizes: the copy's journal and the
 // report, with room to spare.
-inline constexpr qint64 kBackupMargin = 16 * 1024 * 1024;
+inline constexpr qint64 kBackupMargin = qint64{16} * 1024 * 1024;
 
 class RunRecord : public RunJournal {
 public:
