@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <algorithm>
 #include <map>
 #include <vector>
 
@@ -37,11 +38,14 @@ struct FailedRowsFile {
         }
         return of;
     }
+    // The positions listed for a table, in increasing order (rows that failed at their save are
+    // listed as they fail; those taken back or never reached follow after the copy).
     std::vector<int64_t> Positions(const QString& table) const {
         std::vector<int64_t> positions;
         for (const FailedRow& row : Of(table)) {
             positions.push_back(row.position);
         }
+        std::sort(positions.begin(), positions.end());
         return positions;
     }
 };
