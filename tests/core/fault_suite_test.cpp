@@ -929,6 +929,51 @@ const LockDuringCopy kLocksDuringCopy[] = {
 INSTANTIATE_TEST_SUITE_P(Faults, LockDuringCopyRun, ::testing::ValuesIn(kLocksDuringCopy),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A batch whose commit fails at the close, over either driver: the rows it took back are listed by
+// their own positions (over ODBC the whole copy is one batch of fewer than 1,000 rows).
+class LastCommitRun : public FaultRun, public ::testing::WithParamInterface<enginetest::Driver> {};
+
+TEST_P(LastCommitRun, ListsEachRowTheFailedCommitTookBack) {
+    dao::EngineOptions options = enginetest::OptionsFor(GetParam());
+    options.busyTimeout = QuickLocks().busyTimeout;
+    options.batches = {25, std::chrono::minutes(10)};
+    const dao::EngineOptionsScope scope(options);
+    form.onValue = [&](float value) {
+        if (value == 55.0f && !lock) {
+            lock = std::make_unique<OtherProgramLock>(DestFile(),
+                                                      "BEGIN; SELECT count(*) FROM product;");
+            EXPECT_TRUE(lock->Locked());
+        }
+    };
+    Journal();
+
+    Run(1, 1);
+
+    lock.reset();
+    const int64_t saved = std::stoll(QueryValue(DestFile(), "SELECT count(*) FROM product"));
+    EXPECT_LT(saved, 60);
+    EXPECT_TRUE(form.text.contains(QStringLiteral("product 데이터복사 중 오류: 60건 중 %1건 복사, "
+                                                  "%2건 실패 (첫 오류: Error 3260 (")
+                                       .arg(saved)
+                                       .arg(60 - saved)))
+        << Str(form.text);
+    EXPECT_TRUE(form.text.contains(FailedRowsNote() + QStringLiteral("\r\n"))) << Str(form.text);
+    const FailedRowsFile listed = ReadFailedRows(FailedRowsFilePath());
+    EXPECT_EQ(listed.Positions(QStringLiteral("product")), Positions(saved + 1, 60));
+    for (const FailedRow& row : listed.rows) {
+        EXPECT_EQ(row.number, 3260) << row.position;
+    }
+    ExpectListedPlusCopiedIsTheSource("product", listed);
+    ASSERT_FALSE(Journal().tables.empty());
+    EXPECT_EQ(Journal().tables[0].copied, saved);
+    EXPECT_EQ(Journal().tables[0].failed, 60 - saved);
+    EXPECT_EQ(Journal().tables[0].destAfter, saved);
+    ExpectNoFileLeftOpen();
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, LastCommitRun, ::testing::ValuesIn(enginetest::DriversToRun()),
+                         [](const auto& info) { return enginetest::DriverName(info.param); });
+
 // ---- The destination refuses some of the rows
 
 // The product codes of the rows that `where` selects, quoted and comma-separated.
