@@ -15,6 +15,9 @@ namespace {
 
 const QString kCrLf = QStringLiteral("\r\n");
 
+// Listed rows between two progress writes while the failed rows are read back.
+constexpr int64_t kRowsPerProgressBeat = 256;
+
 bool IsLockError(int32_t number) {
     return number == dao::errRecordLocked || number == dao::errTableLocked ||
            number == dao::errDatabaseLocked;
@@ -536,6 +539,7 @@ void TableCopy::RecordUnsaved() {
             }
             journal_->RowFailed(tableName_, position, rows.error, columns, values);
             ++listed_;
+            KeepWindowAlive();
         }
     }
     try {
@@ -543,6 +547,19 @@ void TableCopy::RecordUnsaved() {
     } catch (...) {
         // A snapshot that only read has nothing to lose at its close.
         source.Reset();
+    }
+}
+
+void TableCopy::KeepWindowAlive() {
+    // The window repaints on progress writes; a long list (every row of a refused table) writes
+    // the value the bar already shows now and then, so that it does not stand still meanwhile.
+    if (listed_ % kRowsPerProgressBeat != 0) {
+        return;
+    }
+    try {
+        progress_.SetValue(progress_.Value());
+    } catch (...) {
+        // Only the painting is lost.
     }
 }
 

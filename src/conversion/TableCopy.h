@@ -91,6 +91,7 @@ private:
     // The error that ended the loop before the source's end.
     ErrorInfo StopError() const;
     std::vector<dao::Value> CurrentSourceValues();
+    void KeepWindowAlive();
     // The destination's row count; -1 when it cannot be read. Nothing is shown.
     int64_t DestRowsOrUnknown();
     void RecordCounts(int64_t destAfter);

@@ -445,3 +445,21 @@ TEST_F(FailedRowsCopyTest, WithoutAJournalTheLogIsAsBefore) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(FailedRowsCopyTest, AListOfManyRowsKeepsTheWindowPaintingWithoutMovingTheBar) {
+    ExecSql(SourceFile(),
+            "WITH RECURSIVE n(i) AS (SELECT 3 UNION ALL SELECT i + 1 FROM n WHERE i < 600) "
+            "INSERT INTO trader SELECT printf('T%03d', i), '거래처', NULL, '김' FROM n;");
+    ExecSql(DestFile(),
+            "CREATE TRIGGER keep BEFORE DELETE ON trader "
+            "BEGIN SELECT RAISE(ABORT, 'rows are kept'); END;");
+    Copy(QStringLiteral("trader"));
+    EXPECT_EQ(journal.RowsListed(), 600);
+    // The reset to 0 when the copy began, then the same value again every 256 rows listed.
+    EXPECT_EQ(form.valueWrites, 1 + 2);
+    EXPECT_EQ(form.value, 0.0f);
+}
+
+}  // namespace
