@@ -66,7 +66,8 @@ Conversion::Conversion(Platform& platform, LogPane& log, ProgressBar& progress, 
 
 void Conversion::CopyData(dao::DatabaseHandle& sourceDb, dao::DatabaseHandle& destDb,
                           const QString& tableName) {
-    TableCopy(platform_, log_, progress_, sourceDb, destDb, tableName, runHadErrors_).Run();
+    TableCopy(platform_, log_, progress_, sourceDb, destDb, tableName, runHadErrors_, journal_)
+        .Run();
 }
 
 void Conversion::RunRecipe(const Recipe& recipe, dao::DatabaseHandle& sourceDb,

@@ -20,6 +20,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <random>
@@ -30,11 +31,13 @@
 #include "data/Drivers.h"
 #include "data/EngineOptions.h"
 #include "demo/DemoData.h"
+#include "support/FailedRows.h"
 #include "support/FakeForm.h"
 #include "support/FileContents.h"
 #include "support/RunFixture.h"
 #include "support/ScriptedPlatform.h"
 #include "support/SqliteFixture.h"
+#include "support/TestJournal.h"
 
 namespace {
 
@@ -368,6 +371,56 @@ public:
         return !Writable(path);
     }
 
+    // A journal as a run keeps one, its failed-rows.csv in the test's folder, set from now on.
+    TestJournal& Journal() {
+        if (!journal_) {
+            std::vector<FailedRowsTable> tables;
+            for (const char* table : {"product", "trader"}) {
+                FailedRowsTable columns{QString::fromLatin1(table), {}};
+                for (const QString& name : ColumnNames(SourceFile(), table)) {
+                    columns.columns << name;
+                }
+                tables.push_back(columns);
+            }
+            journal_ = std::make_unique<TestJournal>(FailedRowsFilePath(), tables);
+            conversion.SetJournal(journal_.get());
+        }
+        return *journal_;
+    }
+    QString FailedRowsFilePath() const { return tmp.File(QStringLiteral("failed-rows.csv")); }
+    // What a table's failure line adds when its rows were listed.
+    QString FailedRowsNote() const {
+        return QStringLiteral(" (실패한 행: %1)")
+            .arg(QDir::toNativeSeparators(FailedRowsFilePath()));
+    }
+
+    // The rows listed for `table` plus the rows the destination holds (none when the copy was
+    // refused and the destination kept its own) are exactly the source's rows (by code, each as
+    // often as the source has it), and each listed row is the source row at its position.
+    void ExpectListedPlusCopiedIsTheSource(const std::string& table, const FailedRowsFile& listed,
+                                           bool copied = true) {
+        const auto codes = [&](const QString& path) {
+            std::vector<std::string> all;
+            for (const Row& row : QueryRows(path, "SELECT code FROM " + table)) {
+                all.push_back(row.at(0).value_or(""));
+            }
+            return all;
+        };
+        std::vector<std::string> together = copied ? codes(DestFile()) : std::vector<std::string>{};
+        for (const FailedRow& row : listed.Of(QString::fromStdString(table))) {
+            const std::string code = Str(row.Value(QStringLiteral("code")).text);
+            together.push_back(code);
+            EXPECT_EQ(code, QueryValue(SourceFile(),
+                                       "SELECT code FROM " + table +
+                                           " WHERE rowid = " + std::to_string(row.position)))
+                << table << " row " << row.position;
+        }
+        std::vector<std::string> source = codes(SourceFile());
+        std::sort(together.begin(), together.end());
+        std::sort(source.begin(), source.end());
+        EXPECT_EQ(together, source) << table;
+    }
+
     // Locks `target` as soon as the `committing` file has a write committed.
     void LockOnNextCommit(const QString& committing, const QString& target,
                           const char* begin = "BEGIN IMMEDIATE") {
@@ -391,7 +444,17 @@ protected:
     QByteArray destBytes_;
     std::vector<QString> unwritable_;
     LockOnCommit lockOnCommit_;
+    std::unique_ptr<TestJournal> journal_;
 };
+
+// The positions from `first` to `last`.
+std::vector<int64_t> Positions(int64_t first, int64_t last) {
+    std::vector<int64_t> positions;
+    for (int64_t position = first; position <= last; ++position) {
+        positions.push_back(position);
+    }
+    return positions;
+}
 
 // ---- A database that cannot be opened, or not for writing
 
@@ -647,6 +710,7 @@ INSTANTIATE_TEST_SUITE_P(Faults, MissingPartRun, ::testing::ValuesIn(kMissingPar
 // the run stops at the next statement. Once the other program is closed, a second run completes.
 TEST_F(FaultRun, ADestinationLockedAfterTheSourceChangedKeepsItsRowsAndTheRunStops) {
     LockOnNextCommit(SourceFile(), DestFile());
+    Journal();
 
     Run(1, 1);
 
@@ -673,11 +737,27 @@ TEST_F(FaultRun, ADestinationLockedAfterTheSourceChangedKeepsItsRowsAndTheRunSto
                   QStringLiteral("product 복사 안 함: 원본의 첫 행을 대상 테이블에 넣을 수 "
                                  "없습니다: %1. 대상 테이블에 아무 행도 넣지 않았습니다.\r\n")
                       .arg(error) +
-                  QStringLiteral("product 데이터복사 중 오류: 60건 중 0건 복사, 60건 실패\r\n") +
+                  QStringLiteral("product 데이터복사 중 오류: 60건 중 0건 복사, 60건 실패") +
+                  FailedRowsNote() + QStringLiteral("\r\n") +
                   QStringLiteral("오류로 작업 중단: %1\r\n").arg(error)));
     ExpectSameContents(SourceFile(), ExpectedSource(true));
     ExpectDestBytesUnchanged();
     ExpectNoFileLeftOpen();
+    // Every source row is listed, with the trial's error and the refusal's reason.
+    const FailedRowsFile listed = ReadFailedRows(FailedRowsFilePath());
+    EXPECT_EQ(listed.Positions(QStringLiteral("product")), Positions(1, 60));
+    for (const FailedRow& row : listed.rows) {
+        EXPECT_EQ(row.number, 3260);
+        EXPECT_EQ(Str(row.description),
+                  Str(QStringLiteral("원본의 첫 행을 대상 테이블에 넣을 수 없습니다: ") + error));
+    }
+    ExpectListedPlusCopiedIsTheSource("product", listed, false);
+    ASSERT_EQ(Journal().tables.size(), 1u);
+    EXPECT_EQ(Journal().tables[0].sourceRows, 60);
+    EXPECT_EQ(Journal().tables[0].destBefore, 25);
+    EXPECT_EQ(Journal().tables[0].copied, 0);
+    EXPECT_EQ(Journal().tables[0].failed, 60);
+    EXPECT_EQ(Journal().tables[0].destAfter, 25);
 
     lockOnCommit_.lock.reset();
     g_lockOnCommit = nullptr;
@@ -725,6 +805,7 @@ TEST_F(FaultRun, ADestinationMovedDuringTheCopyCountsNothingAsCopied) {
             moved = QFile::rename(DestFile(), movedTo);
         }
     };
+    Journal();
 
     Run(1, 0);
 
@@ -742,6 +823,20 @@ TEST_F(FaultRun, ADestinationMovedDuringTheCopyCountsNothingAsCopied) {
         << Str(form.text);
     EXPECT_FALSE(form.text.contains(QStringLiteral("자료 교체 완료\r\n"))) << Str(form.text);
     ExpectNoFileLeftOpen();
+    // Every row is listed: the ones saved into the moved file with the error that said so.
+    const FailedRowsFile listed = ReadFailedRows(FailedRowsFilePath());
+    EXPECT_EQ(listed.Positions(QStringLiteral("product")), Positions(1, 60));
+    int64_t movedRows = 0;
+    for (const FailedRow& row : listed.rows) {
+        movedRows += row.number == dao::errFileMoved ? 1 : 0;
+    }
+    EXPECT_GE(movedRows, 10);
+    EXPECT_TRUE(form.text.contains(QStringLiteral("60건 실패 (첫 오류: ")) &&
+                form.text.contains(FailedRowsNote() + QStringLiteral("\r\n")))
+        << Str(form.text);
+    ASSERT_EQ(Journal().tables.size(), 1u);
+    EXPECT_EQ(Journal().tables[0].copied, 0);
+    EXPECT_EQ(Journal().tables[0].failed, 60);
 }
 
 // Another program takes the destination while the copy runs: a writer's lock blocks the next
@@ -776,6 +871,7 @@ TEST_P(LockDuringCopyRun, StopsTheCopyAndReportsWhatTheFileHolds) {
             EXPECT_TRUE(lock->Locked());
         }
     };
+    Journal();
 
     Run(1, 1);
 
@@ -796,12 +892,29 @@ TEST_P(LockDuringCopyRun, StopsTheCopyAndReportsWhatTheFileHolds) {
                                                    "않았습니다.\r\n")
                                   : QString()) +
                   QStringLiteral("product 데이터복사 중 오류: 60건 중 %1건 복사, %2건 실패 (첫 "
-                                 "오류: %3)\r\n")
+                                 "오류: %3)")
                       .arg(other.saved)
                       .arg(60 - other.saved)
                       .arg(error) +
+                  FailedRowsNote() + QStringLiteral("\r\n") +
                   QStringLiteral("오류로 작업 중단: %1\r\n").arg(stop)));
+    ASSERT_EQ(Journal().tables.size(), 1u);
+    EXPECT_EQ(Journal().tables[0].sourceRows, 60);
+    EXPECT_EQ(Journal().tables[0].destBefore, 25);
+    EXPECT_EQ(Journal().tables[0].copied, other.saved);
+    EXPECT_EQ(Journal().tables[0].failed, 60 - other.saved);
+    EXPECT_EQ(Journal().tables[0].destAfter, other.saved);
     lock.reset();
+    // The rows taken back by the failed commit and those never reached, each by its position.
+    const FailedRowsFile listed = ReadFailedRows(FailedRowsFilePath());
+    EXPECT_EQ(listed.Positions(QStringLiteral("product")), Positions(other.saved + 1, 60));
+    for (const FailedRow& row : listed.rows) {
+        EXPECT_EQ(row.number, 3260) << row.position;
+    }
+    ASSERT_FALSE(listed.rows.empty());
+    EXPECT_EQ(Str(QStringLiteral("Error 3260 (%1)").arg(listed.rows.front().description)),
+              Str(error));
+    ExpectListedPlusCopiedIsTheSource("product", listed);
     ExpectSameContents(SourceFile(), ExpectedSource(true));
     // The first products, not yet adapted: the run stopped at the statement after the copy.
     ExpectSameContents(
@@ -820,6 +933,51 @@ const LockDuringCopy kLocksDuringCopy[] = {
 
 INSTANTIATE_TEST_SUITE_P(Faults, LockDuringCopyRun, ::testing::ValuesIn(kLocksDuringCopy),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A batch whose commit fails at the close, over either driver: the rows it took back are listed by
+// their own positions (over ODBC the whole copy is one batch of fewer than 1,000 rows).
+class LastCommitRun : public FaultRun, public ::testing::WithParamInterface<enginetest::Driver> {};
+
+TEST_P(LastCommitRun, ListsEachRowTheFailedCommitTookBack) {
+    dao::EngineOptions options = enginetest::OptionsFor(GetParam());
+    options.busyTimeout = QuickLocks().busyTimeout;
+    options.batches = {25, std::chrono::minutes(10)};
+    const dao::EngineOptionsScope scope(options);
+    form.onValue = [&](float value) {
+        if (value == 55.0f && !lock) {
+            lock = std::make_unique<OtherProgramLock>(DestFile(),
+                                                      "BEGIN; SELECT count(*) FROM product;");
+            EXPECT_TRUE(lock->Locked());
+        }
+    };
+    Journal();
+
+    Run(1, 1);
+
+    lock.reset();
+    const int64_t saved = std::stoll(QueryValue(DestFile(), "SELECT count(*) FROM product"));
+    EXPECT_LT(saved, 60);
+    EXPECT_TRUE(form.text.contains(QStringLiteral("product 데이터복사 중 오류: 60건 중 %1건 복사, "
+                                                  "%2건 실패 (첫 오류: Error 3260 (")
+                                       .arg(saved)
+                                       .arg(60 - saved)))
+        << Str(form.text);
+    EXPECT_TRUE(form.text.contains(FailedRowsNote() + QStringLiteral("\r\n"))) << Str(form.text);
+    const FailedRowsFile listed = ReadFailedRows(FailedRowsFilePath());
+    EXPECT_EQ(listed.Positions(QStringLiteral("product")), Positions(saved + 1, 60));
+    for (const FailedRow& row : listed.rows) {
+        EXPECT_EQ(row.number, 3260) << row.position;
+    }
+    ExpectListedPlusCopiedIsTheSource("product", listed);
+    ASSERT_FALSE(Journal().tables.empty());
+    EXPECT_EQ(Journal().tables[0].copied, saved);
+    EXPECT_EQ(Journal().tables[0].failed, 60 - saved);
+    EXPECT_EQ(Journal().tables[0].destAfter, saved);
+    ExpectNoFileLeftOpen();
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, LastCommitRun, ::testing::ValuesIn(enginetest::DriversToRun()),
+                         [](const auto& info) { return enginetest::DriverName(info.param); });
 
 // ---- The destination refuses some of the rows
 
@@ -915,6 +1073,7 @@ TEST_P(RefusalRun, FailsThoseRowsOnlyAndSaysSo) {
     const auto& [refusal, driver] = GetParam();
     refusal.make(SourceFile(), DestFile());
     Keep();
+    Journal();
     dao::EngineOptions options = enginetest::OptionsFor(driver);
     options.busyTimeout = QuickLocks().busyTimeout;
     const dao::EngineOptionsScope scope(options);
@@ -941,16 +1100,59 @@ TEST_P(RefusalRun, FailsThoseRowsOnlyAndSaysSo) {
                   QStringLiteral("product %1: 같은 오류 3건 (메시지는 처음 한 번만 표시)\r\n")
                       .arg(error) +
                   QStringLiteral("product 데이터복사 중 오류: %1건 중 %2건 복사, 3건 실패 (첫 "
-                                 "오류: %3)\r\n")
+                                 "오류: %3)")
                       .arg(QString::fromStdString(total))
                       .arg(QString::fromStdString(total).toInt() - 3)
                       .arg(error) +
+                  FailedRowsNote() + QStringLiteral("\r\n") +
                   QStringLiteral("trader 데이터복사완료\r\n") + kDoneWithErrorsLines));
     EXPECT_TRUE(conversion.LastRunHadErrors());
     ExpectSameContents(SourceFile(), ExpectedSource(true));
     ExpectSameContents(DestFile(),
                        ExpectedDest(true, true, std::string("NOT (") + refusal.refused + ")"));
     ExpectNoFileLeftOpen();
+
+    // Exactly the refused rows are listed, by their positions, with the error shown.
+    const FailedRowsFile listed = ReadFailedRows(FailedRowsFilePath());
+    std::vector<int64_t> refused;
+    for (const Row& row : QueryRows(SourceFile(), std::string("SELECT rowid FROM product WHERE ") +
+                                                      refusal.refused + " ORDER BY rowid")) {
+        refused.push_back(std::stoll(row.at(0).value_or("0")));
+    }
+    EXPECT_EQ(listed.Positions(QStringLiteral("product")), refused);
+    EXPECT_TRUE(listed.Of(QStringLiteral("trader")).empty());
+    for (const FailedRow& row : listed.rows) {
+        EXPECT_EQ(row.number, odbcDiffers ? refusal.odbcNumber : refusal.number) << row.position;
+    }
+    ASSERT_FALSE(listed.rows.empty());
+    EXPECT_EQ(Str(QStringLiteral("Error %1 (%2)")
+                      .arg(listed.rows.front().number)
+                      .arg(listed.rows.front().description)),
+              Str(error));
+    ExpectListedPlusCopiedIsTheSource("product", listed);
+    ExpectListedPlusCopiedIsTheSource("trader", listed);
+    // The counts the run's report states.
+    const auto& tables = Journal().tables;
+    ASSERT_EQ(tables.size(), 2u);
+    const int64_t rows = std::stoll(total);
+    EXPECT_EQ(Str(tables[0].tableName), "product");
+    EXPECT_EQ(tables[0].sourceRows, rows);
+    EXPECT_EQ(tables[0].destBefore, 25);
+    EXPECT_EQ(tables[0].copied, rows - 3);
+    EXPECT_EQ(tables[0].failed, 3);
+    EXPECT_EQ(tables[0].destAfter, rows - 3);
+    EXPECT_EQ(Str(tables[1].tableName), "trader");
+    EXPECT_EQ(tables[1].sourceRows, 24);
+    EXPECT_EQ(tables[1].destBefore, 10);
+    EXPECT_EQ(tables[1].copied, 24);
+    EXPECT_EQ(tables[1].failed, 0);
+    EXPECT_EQ(tables[1].destAfter, 24);
+    const auto& statements = Journal().statements;
+    ASSERT_EQ(statements.size(), 2u);
+    EXPECT_EQ(Str(statements[0].sql), "delete from product");
+    EXPECT_EQ(statements[0].rows, 25);
+    EXPECT_EQ(Str(statements[1].sql), "delete from trader");
+    EXPECT_EQ(statements[1].rows, 10);
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, RefusalRun,
