@@ -426,6 +426,7 @@ void Conversion::Command1_Click() {
             CloseQuietly(destDb);
             return;
         }
+        record_->AlsoTell(journal_);
         journalBeforeRun_ = std::exchange(journal_, record_.get());
         for (const Recipe& recipe : AllRecipes()) {
             RunRecipe(recipe, sourceDb, destDb);

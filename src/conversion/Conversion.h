@@ -35,8 +35,9 @@ public:
     QString SourceDbPath;
     QString DestDbPath;
 
-    // Where the table copies record their statements, counts and failed rows. A run sets its
-    // run folder's record for its length; tests that call CopyData directly may set their own.
+    // Where the table copies record their statements, counts and failed rows. A run records into
+    // its run folder, and tells this journal too; tests that call CopyData directly record here
+    // only.
     void SetJournal(RunJournal* journal) { journal_ = journal; }
 
     // Whether the last run's table copies reported any failure.

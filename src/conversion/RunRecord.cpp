@@ -129,6 +129,14 @@ std::optional<RunRecord::Failure> RunRecord::BackUp(const QString& runsRoot,
             cause = QStringLiteral("보고서를 쓸 수 없습니다: %1").arg(report_.errorString());
         }
     }
+    if (!cause) {
+        std::vector<FailedRowsTable> tables;
+        for (const auto& [table, columns] : copiedTables_) {
+            tables.push_back({table, columns});
+        }
+        failedRows_ =
+            std::make_unique<FailedRowsCsv>(QDir(folder_).filePath(kFailedRowsName), tables);
+    }
     if (cause) {
         report_.close();
         const QString folder = Native(folder_);
@@ -191,6 +199,9 @@ void RunRecord::StartReport() {
 
 void RunRecord::StatementExecuted(const QString& product, const QString& sql, int64_t rows,
                                   std::chrono::milliseconds elapsed) {
+    if (observer_ != nullptr) {
+        observer_->StatementExecuted(product, sql, rows, elapsed);
+    }
     Line(QStringLiteral("%1 %2: %3")
              .arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")), product, sql));
     Line(QStringLiteral("    %1, %2 ms")
@@ -198,16 +209,27 @@ void RunRecord::StatementExecuted(const QString& product, const QString& sql, in
              .arg(elapsed.count()));
 }
 
-void RunRecord::RowFailed(const QString& /*tableName*/, int64_t /*position*/,
-                          const ErrorInfo& /*error*/, const QStringList& /*columns*/,
-                          const std::vector<dao::Value>& /*values*/) {}
+void RunRecord::RowFailed(const QString& tableName, int64_t position, const ErrorInfo& error,
+                          const QStringList& columns, const std::vector<dao::Value>& values) {
+    if (failedRows_) {
+        failedRows_->Add(tableName, position, error, columns, values);
+    }
+    if (observer_ != nullptr) {
+        observer_->RowFailed(tableName, position, error, columns, values);
+    }
+}
 
 QString RunRecord::FailedRowsPath() const {
-    return {};
+    return failedRows_ ? failedRows_->Path() : QString();
 }
 
 void RunRecord::TableCopied(const TableCopyCounts& counts) {
-    const bool agree = counts.destAfter == counts.copied;
+    if (observer_ != nullptr) {
+        observer_->TableCopied(counts);
+    }
+    // A copy that found no source rows leaves the destination as it was.
+    const bool agree =
+        counts.destAfter == counts.copied || (counts.sourceRows == 0 && counts.failed == 0);
     countsDisagreed_ = countsDisagreed_ || !agree;
     Line(QStringLiteral(
              "%1 %2 복사: 원본 %3, 대상 이전 %4, 복사 %5, 실패 %6, 대상 이후 %7, 이후=복사: %8")
@@ -222,6 +244,11 @@ void RunRecord::Finish(const QString& outcome, const QString& logText) {
     FileLines(QStringLiteral("[작업 후 파일]"), true);
     Line(QString());
     Line(kOutcomePrefix + outcome);
+    if (failedRows_ && failedRows_->Rows() > 0) {
+        Line(QStringLiteral("실패한 행: %1건, %2")
+                 .arg(failedRows_->Rows())
+                 .arg(Native(failedRows_->Path())));
+    }
     Line(QString());
     Line(QStringLiteral("[작업 기록]"));
     QString log = logText;

@@ -13,6 +13,7 @@
 #include <optional>
 #include <vector>
 
+#include "conversion/FailedRowsCsv.h"
 #include "conversion/Platform.h"
 #include "conversion/RunFolder.h"
 #include "conversion/RunJournal.h"
@@ -64,6 +65,9 @@ public:
     void TableCopied(const TableCopyCounts& counts) override;
     QString FailedRowsPath() const override;
 
+    // Another journal that is told everything this one is told (tests watch a run through it).
+    void AlsoTell(RunJournal* observer) { observer_ = observer; }
+
     // Whether a table copy's counts disagreed: rows after the copy other than the rows copied.
     bool CountsDisagreed() const { return countsDisagreed_; }
 
@@ -84,6 +88,8 @@ private:
     QString folder_;
     RunManifest manifest_;
     QFile report_;
+    std::unique_ptr<FailedRowsCsv> failedRows_;
     std::vector<std::pair<QString, QStringList>> copiedTables_;
     bool countsDisagreed_ = false;
+    RunJournal* observer_ = nullptr;
 };

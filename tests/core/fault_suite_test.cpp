@@ -26,6 +26,7 @@
 #include <random>
 
 #include "conversion/Conversion.h"
+#include "conversion/Recipes.h"
 #include "conversion/RunFolder.h"
 #include "core/EngineDrivers.h"
 #include "data/Drivers.h"
@@ -371,7 +372,8 @@ public:
         return !Writable(path);
     }
 
-    // A journal as a run keeps one, its failed-rows.csv in the test's folder, set from now on.
+    // A journal that watches the run from now on: it is told what the run's own record is told
+    // (its list of failed rows goes to a file of the test's, beside the run's own).
     TestJournal& Journal() {
         if (!journal_) {
             std::vector<FailedRowsTable> tables;
@@ -382,12 +384,16 @@ public:
                 }
                 tables.push_back(columns);
             }
-            journal_ = std::make_unique<TestJournal>(FailedRowsFilePath(), tables);
+            journal_ = std::make_unique<TestJournal>(
+                tmp.File(QStringLiteral("observed-failed-rows.csv")), tables);
             conversion.SetJournal(journal_.get());
         }
         return *journal_;
     }
-    QString FailedRowsFilePath() const { return tmp.File(QStringLiteral("failed-rows.csv")); }
+    // The run's own list, in its run folder.
+    QString FailedRowsFilePath() const {
+        return QDir(conversion.LastRunFolder()).filePath(QStringLiteral("failed-rows.csv"));
+    }
     // What a table's failure line adds when its rows were listed.
     QString FailedRowsNote() const {
         return QStringLiteral(" (실패한 행: %1)")
@@ -1147,7 +1153,20 @@ TEST_P(RefusalRun, FailsThoseRowsOnlyAndSaysSo) {
     EXPECT_EQ(tables[1].copied, 24);
     EXPECT_EQ(tables[1].failed, 0);
     EXPECT_EQ(tables[1].destAfter, 24);
-    const auto& statements = Journal().statements;
+    // The copies' deletes, among the recipes' statements, each with the rows it removed.
+    std::vector<TestJournal::Statement> statements;
+    for (const auto& statement : Journal().statements) {
+        if (statement.sql.startsWith(QStringLiteral("delete from "))) {
+            statements.push_back(statement);
+        }
+    }
+    size_t recipeStatements = 0;
+    for (const Recipe& recipe : AllRecipes()) {
+        for (const RecipeStep& step : recipe.steps) {
+            recipeStatements += step.statement.isEmpty() ? 0 : 1;
+        }
+    }
+    EXPECT_EQ(Journal().statements.size(), recipeStatements + statements.size());
     ASSERT_EQ(statements.size(), 2u);
     EXPECT_EQ(Str(statements[0].sql), "delete from product");
     EXPECT_EQ(statements[0].rows, 25);

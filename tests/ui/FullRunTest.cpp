@@ -226,6 +226,25 @@ TEST_F(FullRunTest, ARunLeavesAVerifiedBackupOfBothFilesAndItsReport) {
             at = it - report.begin();
         }
     }
+    // Each table's counts agree with what the files held before and hold now.
+    const auto countsLine = [&](const char* table, int64_t sourceRows, size_t destBefore) {
+        return QStringLiteral(
+                   "%1 복사: 원본 %2건, 대상 이전 %3건, 복사 %2건, 실패 0건, 대상 이후 "
+                   "%2건, 이후=복사: 예")
+            .arg(QLatin1String(table))
+            .arg(sourceRows)
+            .arg(destBefore);
+    };
+    const auto hasLine = [&](const QString& line) {
+        return std::any_of(report.begin(), report.end(),
+                           [&](const QString& l) { return l.endsWith(line); });
+    };
+    EXPECT_TRUE(hasLine(countsLine("product", kDemoSourceSize.products, destProductsBefore.size())))
+        << report.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(hasLine(countsLine("trader", kDemoSourceSize.traders, destTradersBefore.size())));
+    EXPECT_EQ(QueryValue(dest, "SELECT count(*) FROM Product"),
+              std::to_string(kDemoSourceSize.products));
+
     // The files after the run, and the whole log pane at its end.
     EXPECT_TRUE(report.contains(QStringLiteral("  SHA-256: ") + FileSha256(dest)));
     EXPECT_TRUE(
