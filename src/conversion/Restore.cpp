@@ -197,7 +197,7 @@ QString StateText(RestoredFile::State state) {
     return QStringLiteral("상태를 알 수 없음");
 }
 
-RestoreResult Refused(const QStringList& reasons, std::vector<Step>& steps) {
+RestoreResult Refused(const QStringList& reasons, const std::vector<Step>& steps) {
     RestoreResult result;
     result.outcome = RestoreResult::Outcome::Refused;
     result.icon = vbExclamation;
@@ -210,23 +210,9 @@ RestoreResult Refused(const QStringList& reasons, std::vector<Step>& steps) {
     return result;
 }
 
-}  // namespace
-
-RestoreResult RestoreRun(Platform& platform, const QString& runFolder, const QDateTime& now,
-                         const RestoreCopy& copy) {
-    const RestoreCopy copyFile = copy ? copy : RestoreCopy(dao::CopyFileBytes);
+std::vector<Step> StepsOf(const QString& runFolder, const RunManifest& manifest) {
     std::vector<Step> steps;
-
-    const std::optional<RunManifest> manifest = ReadManifest(runFolder);
-    if (!manifest || manifest->files.empty()) {
-        return Refused({QStringLiteral("이 작업의 백업 정보(%1)가 없거나 손상되어 복원할 수 "
-                                       "없습니다.")
-                            .arg(kRunManifestName) +
-                        kCrLf + Native(runFolder)},
-                       steps);
-    }
-
-    for (const BackedUpFile& file : manifest->files) {
+    for (const BackedUpFile& file : manifest.files) {
         Step step;
         step.file = &file;
         step.backup = QDir(runFolder).filePath(file.RelativeBackupPath());
@@ -236,92 +222,69 @@ RestoreResult RestoreRun(Platform& platform, const QString& runFolder, const QDa
         step.result.target = Native(step.target);
         steps.push_back(std::move(step));
     }
+    return steps;
+}
 
-    // Every check of every file first: a refusal leaves everything as it is.
+// Every check of every file, each reason once with the file it concerns; empty when all pass.
+QStringList CheckAll(Platform& platform, const std::vector<Step>& steps) {
     QStringList reasons;
-    for (const Step& step : steps) {
-        for (const QString& why : {CheckBackup(step), CheckSetting(platform, step)}) {
-            if (!why.isEmpty()) {
-                reasons << FileLine(step) + kCrLf + why;
-            }
+    const auto add = [&reasons](const Step& step, const QString& why) {
+        if (!why.isEmpty()) {
+            reasons << FileLine(step) + kCrLf + why;
         }
+    };
+    for (const Step& step : steps) {
+        add(step, CheckBackup(step));
+        add(step, CheckSetting(platform, step));
     }
     // A file is opened only once the settings say it is the product's.
     if (reasons.isEmpty()) {
         for (const Step& step : steps) {
-            if (const QString why = CheckTarget(step); !why.isEmpty()) {
-                reasons << FileLine(step) + kCrLf + why;
-            }
+            add(step, CheckTarget(step));
         }
     }
-    if (!reasons.isEmpty()) {
-        return Refused(reasons, steps);
-    }
+    return reasons;
+}
 
-    QString why;
-    const std::optional<QString> saveFolder =
-        CreateRunFolder(QDir(runFolder).filePath(kBeforeRestoreFolder), now, why);
-    if (!saveFolder) {
-        return Refused({why}, steps);
-    }
-
-    size_t failedAt = steps.size();
-    QString failure;
-    for (size_t i = 0; i < steps.size(); ++i) {
-        failure = RestoreOne(copyFile, *saveFolder, steps[i]);
-        if (!failure.isEmpty()) {
-            failedAt = i;
-            break;
-        }
-    }
-
+RestoreResult Restored(const std::vector<Step>& steps, const QString& saveFolder) {
     RestoreResult result;
-    if (failedAt == steps.size()) {
-        result.outcome = RestoreResult::Outcome::Restored;
-        result.icon = vbInformation;
-        QStringList lines{
-            QStringLiteral("복원이 끝났습니다. 다음 파일을 백업한 때의 자료로 "
-                           "되돌렸습니다.")};
-        for (const Step& step : steps) {
-            lines << FileLine(step);
-            result.files.push_back(step.result);
-        }
-        lines << QString() << QStringLiteral("복원 전의 파일은 다음 폴더에 보관했습니다.")
-              << Native(*saveFolder);
-        result.message = lines.join(kCrLf);
-        return result;
+    result.outcome = RestoreResult::Outcome::Restored;
+    result.icon = vbInformation;
+    QStringList lines{
+        QStringLiteral("복원이 끝났습니다. 다음 파일을 백업한 때의 자료로 "
+                       "되돌렸습니다.")};
+    for (const Step& step : steps) {
+        lines << FileLine(step);
+        result.files.push_back(step.result);
     }
+    lines << QString() << QStringLiteral("복원 전의 파일은 다음 폴더에 보관했습니다.")
+          << Native(saveFolder);
+    result.message = lines.join(kCrLf);
+    return result;
+}
 
-    // Nothing is left half restored: the failed file and every one before it go back to what
-    // they were, the last first.
-    QStringList putBackFailures;
-    for (size_t i = failedAt + 1; i-- > 0;) {
-        if (const QString failed = PutBack(copyFile, steps[i]); !failed.isEmpty()) {
-            putBackFailures << FileLine(steps[i]) + kCrLf + failed;
+RestoreResult RolledBack(const std::vector<Step>& steps, size_t failedAt, const QString& cause) {
+    RestoreResult result;
+    result.outcome = RestoreResult::Outcome::RolledBack;
+    result.icon = vbExclamation;
+    QStringList lines{QStringLiteral("복원하지 못했습니다."), QString(), cause};
+    if (failedAt > 0) {
+        lines << QString() << QStringLiteral("먼저 복원한 파일을 복원 전 상태로 되돌렸습니다.");
+        for (size_t i = 0; i < failedAt; ++i) {
+            lines << FileLine(steps[i]);
         }
     }
+    lines << QString() << QStringLiteral("모든 파일이 복원 전 그대로입니다.");
     for (const Step& step : steps) {
         result.files.push_back(step.result);
     }
-    const QString cause = FileLine(steps[failedAt]) + kCrLf + failure;
+    result.message = lines.join(kCrLf);
+    return result;
+}
 
-    if (putBackFailures.isEmpty()) {
-        result.outcome = RestoreResult::Outcome::RolledBack;
-        result.icon = vbExclamation;
-        QStringList lines{QStringLiteral("복원하지 못했습니다."), QString(), cause};
-        QStringList putBack;
-        for (size_t i = 0; i < failedAt; ++i) {
-            putBack << FileLine(steps[i]);
-        }
-        if (!putBack.isEmpty()) {
-            lines << QString() << QStringLiteral("먼저 복원한 파일을 복원 전 상태로 되돌렸습니다.")
-                  << putBack;
-        }
-        lines << QString() << QStringLiteral("모든 파일이 복원 전 그대로입니다.");
-        result.message = lines.join(kCrLf);
-        return result;
-    }
-
+RestoreResult Damaged(const std::vector<Step>& steps, const QString& cause,
+                      const QStringList& putBackFailures) {
+    RestoreResult result;
     result.outcome = RestoreResult::Outcome::Damaged;
     result.icon = vbCritical;
     QStringList lines{QStringLiteral("복원하지 못했고, 파일을 복원 전 상태로 되돌리지도 "
@@ -332,6 +295,7 @@ RestoreResult RestoreRun(Platform& platform, const QString& runFolder, const QDa
     }
     lines << QString() << QStringLiteral("파일마다 지금 상태는 다음과 같습니다.");
     for (const Step& step : steps) {
+        result.files.push_back(step.result);
         lines << FileLine(step) + QStringLiteral(" (") + StateText(step.result.state) +
                      QLatin1Char(')');
         if (step.result.state == RestoredFile::State::Unknown) {
@@ -347,4 +311,51 @@ RestoreResult RestoreRun(Platform& platform, const QString& runFolder, const QDa
                  "파일을 직접 제자리에 복사하세요.");
     result.message = lines.join(kCrLf);
     return result;
+}
+
+}  // namespace
+
+RestoreResult RestoreRun(Platform& platform, const QString& runFolder, const QDateTime& now,
+                         const RestoreCopy& copy) {
+    const RestoreCopy copyFile = copy ? copy : RestoreCopy(dao::CopyFileBytes);
+
+    const std::optional<RunManifest> manifest = ReadManifest(runFolder);
+    if (!manifest || manifest->files.empty()) {
+        return Refused({QStringLiteral("이 작업의 백업 정보(%1)가 없거나 손상되어 복원할 수 "
+                                       "없습니다.")
+                            .arg(kRunManifestName) +
+                        kCrLf + Native(runFolder)},
+                       {});
+    }
+    std::vector<Step> steps = StepsOf(runFolder, *manifest);
+
+    // A refusal leaves everything as it is, the before-restore folder included.
+    if (const QStringList reasons = CheckAll(platform, steps); !reasons.isEmpty()) {
+        return Refused(reasons, steps);
+    }
+    QString why;
+    const std::optional<QString> saveFolder =
+        CreateRunFolder(QDir(runFolder).filePath(kBeforeRestoreFolder), now, why);
+    if (!saveFolder) {
+        return Refused({why}, steps);
+    }
+
+    for (size_t i = 0; i < steps.size(); ++i) {
+        const QString failure = RestoreOne(copyFile, *saveFolder, steps[i]);
+        if (failure.isEmpty()) {
+            continue;
+        }
+        // Nothing is left half restored: the failed file and every one before it go back to
+        // what they were, the last first.
+        QStringList putBackFailures;
+        for (size_t j = i + 1; j-- > 0;) {
+            if (const QString failed = PutBack(copyFile, steps[j]); !failed.isEmpty()) {
+                putBackFailures << FileLine(steps[j]) + kCrLf + failed;
+            }
+        }
+        const QString cause = FileLine(steps[i]) + kCrLf + failure;
+        return putBackFailures.isEmpty() ? RolledBack(steps, i, cause)
+                                         : Damaged(steps, cause, putBackFailures);
+    }
+    return Restored(steps, *saveFolder);
 }
