@@ -212,6 +212,29 @@ TEST_F(RestoreWindowTest, SelectYesAndTheMessageRestoreBothFiles) {
     EXPECT_EQ(w.SelectedRun(), older);
 }
 
+TEST_F(RestoreWindowTest, AWholeRunIsUndoneThroughTheWindow) {
+    // The run folder as a run leaves it before its first change, then the run itself.
+    MakeRun(kSecond);
+    const QString sourceBefore = Snapshot(SourceFile(), QStringLiteral("source-before"));
+    const QString destBefore = Snapshot(DestFile(), QStringLiteral("dest-before"));
+    form.check = {vbChecked, vbChecked};
+    AnswerYes();
+    conversion.Command1_Click();
+    ASSERT_EQ(QueryValue(DestFile(), "SELECT count(*) FROM pclass"), "1");
+    ASSERT_EQ(QueryValue(SourceFile(), "SELECT count(*) FROM product WHERE unit = ''"), "0");
+    platform.calls.clear();
+
+    RestoreWindow& w = Open();
+    platform.msgBoxAnswers = {vbYes};
+    uitest::SystemClick(w.RestoreButton());
+
+    ASSERT_EQ(platform.MessageBoxes().size(), 2u);
+    EXPECT_EQ(platform.MessageBoxes()[1].flags, vbOKOnly + vbInformation)
+        << platform.MessageBoxes()[1].text.toStdString();
+    ExpectSameContents(SourceFile(), sourceBefore);
+    ExpectSameContents(DestFile(), destBefore);
+}
+
 TEST_F(RestoreWindowTest, ARefusedRestoreIsOneMessageAndChangesNothing) {
     MakeRun(kSecond);
     ChangeBoth();
