@@ -55,9 +55,20 @@ QString CheckBackup(const Step& step) {
 QString CheckSetting(Platform& platform, const Step& step) {
     const QString& product = step.file->product;
     const SettingRead setting = platform.ReadSetting(SettingsApp(product), kSection, kKey);
-    if (setting.status != SettingRead::Status::Found || FolderUnset(setting.value)) {
-        return QStringLiteral("%1의 데이터베이스 폴더 설정을 읽을 수 없습니다.").arg(product) +
-               (setting.store.isEmpty() ? QString() : kCrLf + setting.store);
+    const QString store = setting.store.isEmpty() ? QString() : kCrLf + setting.store;
+    switch (setting.status) {
+        case SettingRead::Status::Found:
+        case SettingRead::Status::NotSet:
+            break;
+        case SettingRead::Status::Unreadable:
+            return QStringLiteral("%1의 설정 파일을 읽을 수 없습니다.").arg(product) + store;
+        case SettingRead::Status::NotText:
+            return QStringLiteral("%1의 데이터베이스 폴더 설정이 폴더 이름이 아닙니다.")
+                       .arg(product) +
+                   store;
+    }
+    if (FolderUnset(setting.value)) {
+        return QStringLiteral("%1의 데이터베이스 폴더가 설정되어 있지 않습니다.").arg(product);
     }
     const QString named = DatabaseFile(setting.value);
     if (!SameFile(named, step.target)) {

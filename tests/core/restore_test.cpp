@@ -185,7 +185,7 @@ TEST_F(RestoreTest, AnUnsetOrUnreadableSettingIsRefused) {
     RestoreResult result = Restore();
     EXPECT_EQ(result.outcome, RestoreResult::Outcome::Refused);
     EXPECT_TRUE(result.message.contains(
-        QStringLiteral("SolvanePlus의 데이터베이스 폴더 설정을 읽을 수 없습니다.")));
+        QStringLiteral("SolvanePlus의 데이터베이스 폴더가 설정되어 있지 않습니다.")));
     ExpectBothUnchanged();
 
     SetFolders(SourceFolder(), DestFolder());
@@ -193,7 +193,8 @@ TEST_F(RestoreTest, AnUnsetOrUnreadableSettingIsRefused) {
         SettingRead::Status::Unreadable, {}, QStringLiteral("/x/세금계산서.conf")};
     result = Restore();
     EXPECT_EQ(result.outcome, RestoreResult::Outcome::Refused);
-    EXPECT_TRUE(result.message.contains(QStringLiteral("/x/세금계산서.conf")));
+    EXPECT_TRUE(result.message.contains(QStringLiteral("Dorvik의 설정 파일을 읽을 수 없습니다.") +
+                                        QStringLiteral("\r\n/x/세금계산서.conf")));
     ExpectBothUnchanged();
     EXPECT_FALSE(QFileInfo::exists(BeforeRestore()));
 }
