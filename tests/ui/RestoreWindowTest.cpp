@@ -213,7 +213,8 @@ TEST_F(RestoreWindowTest, SelectYesAndTheMessageRestoreBothFiles) {
 }
 
 TEST_F(RestoreWindowTest, AWholeRunIsUndoneThroughTheWindow) {
-    // The run folder as a run leaves it before its first change, then the run itself.
+    // A run folder of the files before the run, then the run itself. A run that keeps a run
+    // folder of its own makes a newer one, of the same files; the newest is the one restored.
     MakeRun(kSecond);
     const QString sourceBefore = Snapshot(SourceFile(), QStringLiteral("source-before"));
     const QString destBefore = Snapshot(DestFile(), QStringLiteral("dest-before"));
@@ -225,6 +226,7 @@ TEST_F(RestoreWindowTest, AWholeRunIsUndoneThroughTheWindow) {
     platform.calls.clear();
 
     RestoreWindow& w = Open();
+    ASSERT_EQ(w.SelectedRun(), ListRunFolders(RunsRoot()).value(0));
     platform.msgBoxAnswers = {vbYes};
     uitest::SystemClick(w.RestoreButton());
 
