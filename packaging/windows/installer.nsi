@@ -1,6 +1,7 @@
-; The Windows installer: the program's folder into Program Files for every user of the machine, a
-; Start-menu shortcut, and an uninstaller registered with Windows. It installs nothing else and
-; writes no settings of the program's own (the program keeps none).
+; The Windows installer: the program's folder into Program Files for every user of the machine,
+; Start-menu shortcuts for the program and for its restore window, and an uninstaller registered
+; with Windows. It installs nothing else and writes no settings of the program's own (the program
+; keeps none).
 ;
 ; tools/build-windows runs makensis with these defined: VERSION (1.0.4), TITLE (the window's title),
 ; FILES and UNFILES (the generated lists of what to install and what to remove), ICON, OUTFILE.
@@ -14,6 +15,8 @@ ManifestDPIAware true
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${KEY_NAME}"
 ; A file name cannot hold '>', so the shortcut reads like the README's title.
 !define SHORTCUT "$SMPROGRAMS\Dorvik → SolvanePlus 자료 복사.lnk"
+; The restore window: puts a run's backups back (dorvik2solvane --restore).
+!define RESTORE_SHORTCUT "$SMPROGRAMS\Dorvik → SolvanePlus 자료 복원.lnk"
 
 Name "${TITLE} ${VERSION}"
 OutFile "${OUTFILE}"
@@ -45,9 +48,8 @@ Section "Install"
     WriteUninstaller "$INSTDIR\uninstall.exe"
 
     CreateShortCut "${SHORTCUT}" "$INSTDIR\dorvik2solvane.exe" "" "$INSTDIR\dorvik2solvane.exe" 0
-    ; HOOK --restore: the program has no restore window yet. When it gains a --restore option, add
-    ; its shortcut here and remove it in the uninstaller below, for instance:
-    ;   CreateShortCut "$SMPROGRAMS\Dorvik → SolvanePlus 자료 복원.lnk" "$INSTDIR\dorvik2solvane.exe" "--restore"
+    CreateShortCut "${RESTORE_SHORTCUT}" "$INSTDIR\dorvik2solvane.exe" "--restore" \
+        "$INSTDIR\dorvik2solvane.exe" 0
 
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${TITLE}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -62,7 +64,7 @@ SectionEnd
 Section "Uninstall"
     SetShellVarContext all
     Delete "${SHORTCUT}"
-    ; HOOK --restore: delete the restore shortcut here too once it exists.
+    Delete "${RESTORE_SHORTCUT}"
     !include "${UNFILES}"
     Delete "$INSTDIR\uninstall.exe"
     ; Removed only when empty: files the user put there stay.
