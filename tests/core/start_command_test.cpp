@@ -11,6 +11,7 @@
 #include <windows.h>
 #endif
 
+#include "conversion/RunFolder.h"
 #include "support/RunFixture.h"
 
 namespace {
@@ -269,6 +270,19 @@ TEST_F(StartCommandTest, AStatementThatCannotRunStopsTheRunAndClosesBoth) {
     EXPECT_EQ(dao::testing::LiveDatabases(), 0);
     // What ran before the failing statement stays done.
     EXPECT_EQ(QueryValue(DestFile(), "SELECT count(*) FROM product"), "3");
+    // The box names the run folder, whose report ends with the stop and the failing statement.
+    EXPECT_TRUE(texts[1].endsWith(RunFolderLines())) << texts[1].toStdString();
+    const std::optional<QString> outcome = ReadReportOutcome(conversion.LastRunFolder());
+    ASSERT_TRUE(outcome.has_value());
+    EXPECT_TRUE(outcome->startsWith(QStringLiteral("중단: Error 3146 (")))
+        << outcome->toStdString();
+    QFile report(QDir(conversion.LastRunFolder()).filePath(QStringLiteral("report.txt")));
+    ASSERT_TRUE(report.open(QIODevice::ReadOnly));
+    const QString reported = QString::fromUtf8(report.readAll());
+    EXPECT_TRUE(
+        reported.contains(QStringLiteral("SolvanePlus: insert into pclass"), Qt::CaseInsensitive))
+        << reported.toStdString();
+    EXPECT_TRUE(reported.contains(QStringLiteral("    실패, ")));
 }
 
 TEST_F(StartCommandTest, CopyFailuresTurnTheClosingLinesIntoAWarning) {
