@@ -1,6 +1,5 @@
 #include "conversion/RunFolder.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -164,18 +163,6 @@ QStringList ListRunFolders(const QString& root) {
         return na.mid(16).toInt() > nb.mid(16).toInt();
     });
     return runs;
-}
-
-QByteArray FileSha256(const QString& path) {
-    QFile in(path);
-    if (!in.open(QIODevice::ReadOnly)) {
-        return {};
-    }
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!hash.addData(&in)) {
-        return {};
-    }
-    return hash.result().toHex();
 }
 
 std::optional<QString> VerifyDatabaseCopy(const QString& path, const RowCounts& expected) {

@@ -18,6 +18,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <future>
 #include <map>
 #include <optional>
 #include <vector>
@@ -71,6 +72,24 @@ QStringList ListRunFolders(const QString& root);
 
 // Hex SHA-256 of a file's bytes; empty when it cannot be read.
 QByteArray FileSha256(const QString& path);
+// Hashes several files at once, each on a thread of its own, from its construction on, so that
+// the caller can do other work meanwhile. Results() waits for them, calling the busy callback of
+// the engine options in force on this thread (the window's painting) over and over, as the engine
+// does during its own long work.
+class FileHashing {
+public:
+    explicit FileHashing(const QStringList& paths);
+    FileHashing(const FileHashing&) = delete;
+    FileHashing& operator=(const FileHashing&) = delete;
+    ~FileHashing();
+    // FileSha256 of each path, in order; once only.
+    std::vector<QByteArray> Results();
+
+private:
+    std::vector<std::future<QByteArray>> hashing_;
+};
+// The same, waited for at once.
+std::vector<QByteArray> FilesSha256(const QStringList& paths);
 
 // Opens `path` through the engine (which, for SQLite, runs the quick check at open) and compares
 // the row count of each table in `expected`; nullopt when the file is sound and every count

@@ -63,7 +63,6 @@ std::optional<QString> RunRecord::CopyAndVerify(const FileToBackUp& file, Backed
     record.product = file.product;
     record.originalPath = QFileInfo(db->Name()).absoluteFilePath();
     record.size = QFileInfo(record.originalPath).size();
-    record.sha256 = FileSha256(record.originalPath);
     for (const QString& table : file.tables) {
         record.rowCounts[table] = CountRows(db, table);
     }
@@ -108,6 +107,12 @@ std::optional<RunRecord::Failure> RunRecord::BackUp(const QString& runsRoot,
         started_,
         QStringLiteral("%1.%2.%3").arg(version_.Major).arg(version_.Minor).arg(version_.Revision),
         {}};
+    // The originals are hashed while they are copied and the copies verified.
+    QStringList originals;
+    for (const FileToBackUp& file : files) {
+        originals << QFileInfo((*file.db)->Name()).absoluteFilePath();
+    }
+    FileHashing hashing(cause ? QStringList() : originals);
     for (const FileToBackUp& file : files) {
         if (cause) {
             break;
@@ -119,6 +124,10 @@ std::optional<RunRecord::Failure> RunRecord::BackUp(const QString& runsRoot,
             cause = ErrorText(DescribeError(std::current_exception()));
         }
         manifest_.files.push_back(std::move(record));
+    }
+    const std::vector<QByteArray> hashes = hashing.Results();
+    for (size_t i = 0; i < manifest_.files.size() && i < hashes.size(); ++i) {
+        manifest_.files[i].sha256 = hashes[i];
     }
     if (!cause && !WriteManifest(folder_, manifest_, why)) {
         cause = QStringLiteral("백업 정보를 쓸 수 없습니다: %1").arg(why);
@@ -158,10 +167,17 @@ void RunRecord::Line(const QString& text) {
 
 void RunRecord::FileLines(const QString& title, bool after) {
     Line(title);
+    QStringList paths;
     for (const BackedUpFile& file : manifest_.files) {
+        paths << file.originalPath;
+    }
+    const std::vector<QByteArray> hashesAfter =
+        after ? FilesSha256(paths) : std::vector<QByteArray>();
+    for (size_t i = 0; i < manifest_.files.size(); ++i) {
+        const BackedUpFile& file = manifest_.files[i];
         const QFileInfo info(file.originalPath);
         const qint64 size = after ? (info.exists() ? info.size() : -1) : file.size;
-        const QByteArray sha = after ? FileSha256(file.originalPath) : file.sha256;
+        const QByteArray sha = after ? hashesAfter[i] : file.sha256;
         Line(QStringLiteral("%1: %2").arg(file.product, Native(file.originalPath)));
         Line(QStringLiteral("  크기: %1")
                  .arg(size < 0 ? QStringLiteral("알 수 없음")

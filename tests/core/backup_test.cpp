@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -170,5 +171,35 @@ TEST_F(BackupTest, AFullDiskStopsTheRunBeforeAnyChange) {
     ExpectStoppedBeforeAnyChange(platform.runsFolder, QStringLiteral("빈 공간이 부족합니다"));
 }
 #endif
+
+}  // namespace
+
+namespace {
+
+TEST(FileHash, MatchesSha256OfTheWholeFileWhateverItsSize) {
+    TempFolder tmp;
+    const auto write = [&](const QString& name, const QByteArray& bytes) {
+        QFile file(tmp.File(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        return file.fileName();
+    };
+    EXPECT_EQ(FileSha256(write(QStringLiteral("empty"), {})),
+              "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(FileSha256(write(QStringLiteral("abc"), "abc")),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    // Several read chunks, and two files hashed at once.
+    QByteArray large(3 * 1024 * 1024 + 17, '\0');
+    for (qsizetype i = 0; i < large.size(); ++i) {
+        large[i] = static_cast<char>((i * 131) % 251);
+    }
+    const QString largePath = write(QStringLiteral("large"), large);
+    const QByteArray expected = QCryptographicHash::hash(large, QCryptographicHash::Sha256).toHex();
+    EXPECT_EQ(FilesSha256({largePath, tmp.File(QStringLiteral("abc")),
+                           tmp.File(QStringLiteral("missing"))}),
+              (std::vector<QByteArray>{
+                  expected, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad",
+                  QByteArray()}));
+}
 
 }  // namespace
