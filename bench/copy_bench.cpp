@@ -978,7 +978,7 @@ int RunParent(const Options& o) {
                                     QStringLiteral("--dir"), dir};
         std::vector<Result> baselines, copies, hiddens, runs, backups;
         for (int i = 0; i < row.repeats; ++i) {
-            // Interleaved, so that a slow spell of the machine hits all three alike, in turned
+            // Interleaved, so that a slow spell of the machine hits all four alike, in turned
             // order every other time. The copies are checked against the source the first time.
             QStringList args = common;
             if (i > 0) {
