@@ -5,7 +5,9 @@
 //             dst.t, one transaction per table;
 //   copy      CopyData for product, then trader, through the real window on the offscreen
 //             platform, the window shown (or hidden, to measure what painting costs);
-//   run       a whole Start click with both boxes ticked: password, Yes, both recipes.
+//   run       a whole Start click with both boxes ticked: password, Yes, both recipes;
+//   backup    the backup that run makes before its first change (RunRecord::BackUp on both
+//             files), against copying the same two files once, byte for byte.
 //
 // Each measurement runs in a fresh child process (this program again, with --child), on fresh
 // copies of the same two files, so that peak memory is its own. The parent prints one table row
@@ -43,8 +45,11 @@
 #include <vector>
 
 #include "BenchPlatform.h"
-#include "data/EngineOptions.h"
 #include "conversion/OpenClose.h"
+#include "conversion/Recipes.h"
+#include "conversion/RunFolder.h"
+#include "conversion/RunRecord.h"
+#include "data/EngineOptions.h"
 #include "demo/DemoData.h"
 #include "ui/Form1.h"
 
@@ -248,6 +253,9 @@ struct Files {
     QString destFolder;
     QString source;
     QString dest;
+    // Where a run puts its run folders (its backups and report). Inside the measurement's own
+    // folder, so that they go with the copies: at 1,000,000 products each holds a whole source.
+    QString runs;
 };
 
 // The two template files of one N, written once by the parent.
@@ -281,6 +289,7 @@ Files FreshCopies(const QString& dir, const QString& name) {
     }
     f.source = f.sourceFolder + QStringLiteral("/dbbasic.mdb");
     f.dest = f.destFolder + QStringLiteral("/dbbasic.mdb");
+    f.runs = root + QStringLiteral("/runs");
     CopyAndSync(TemplateSource(dir), f.source);
     CopyAndSync(TemplateDest(dir), f.dest);
     return f;
@@ -316,6 +325,10 @@ struct ChildOptions {
     bool hidden = false;
     bool keep = false;
     bool verify = true;
+    // backup: copy the files byte for byte before the backup is made rather than after it.
+    bool fileCopyFirst = false;
+    // backup: also time the backup's parts one by one.
+    bool parts = false;
     // The engine's commit batch, when given (rows, milliseconds): for trying other sizes.
     std::optional<std::pair<int64_t, int>> batch;
 };
@@ -510,6 +523,7 @@ Result RunCopy(const ChildOptions& o, int argc, char** argv) {
     }
     const dao::EngineOptionsScope batches(options);
     BenchPlatform platform;
+    platform.runsFolder = f.runs;
     Form1 form(platform);
     form.Form_Load();
     WindowMeters meters(form);
@@ -563,6 +577,7 @@ Result RunWhole(const ChildOptions& o, int argc, char** argv) {
     QApplication app(argc, argv);
     BenchPlatform platform;
     platform.password = QStringLiteral("kolum482");
+    platform.runsFolder = f.runs;
     platform.settings[{SourceSettingsApp(), SettingsSection(), SettingsKey()}] = f.sourceFolder;
     platform.settings[{DestSettingsApp(), SettingsSection(), SettingsKey()}] = f.destFolder;
     Form1 form(platform);
@@ -584,7 +599,22 @@ Result RunWhole(const ChildOptions& o, int argc, char** argv) {
     // The confirmation, then the completion message; anything else is a reported failure.
     const bool clean = platform.boxes.size() == 2 &&
                        platform.boxes.back() == QStringLiteral("자료 교체가 완료 되었습니다.");
-    r["boxes"] = clean ? 0 : static_cast<double>(std::max<size_t>(platform.boxes.size(), 1));
+    // A run that made its backup says where it went; one that did not has not run as a user's does.
+    const bool backedUp = form.Text1()->toPlainText().contains(QStringLiteral("백업: ") +
+                                                               QDir::toNativeSeparators(f.runs));
+    r["boxes"] =
+        clean && backedUp ? 0 : static_cast<double>(std::max<size_t>(platform.boxes.size(), 1));
+    // The run's end hashed both files again for its report, after the copy has grown the
+    // destination; timed here once more, on the same files, to see what that took of the run.
+    const auto hashed = Clock::now();
+    for (const QString& file : {f.source, f.dest}) {
+        if (FileSha256(file).isEmpty()) {
+            Fail("cannot hash " + Local(file));
+        }
+    }
+    r["sha_after_sec"] = SecondsSince(hashed);
+    r["files_after_mib"] =
+        static_cast<double>(QFileInfo(f.source).size() + QFileInfo(f.dest).size()) / 1048576.0;
 
     // The recipes rewrite only destination columns, except HPhone, which becomes '' where the
     // source has none; the source's own unit fix happened in this run's source too.
@@ -597,6 +627,169 @@ Result RunWhole(const ChildOptions& o, int argc, char** argv) {
     return r;
 }
 
+// ---- The run's backup against copying the files once
+
+// What a products and traders run changes in each file, found as the run finds it: the source
+// tables of the source's statements, every other step's table in the destination.
+std::vector<FileToBackUp> FilesToBackUp(dao::DatabaseHandle& source, dao::DatabaseHandle& dest) {
+    QStringList sourceTables;
+    QStringList destTables;
+    for (const Recipe& recipe : AllRecipes()) {
+        for (const RecipeStep& step : recipe.steps) {
+            QStringList& tables = step.database == StepDatabase::Source ? sourceTables : destTables;
+            if (!tables.contains(step.tableName)) {
+                tables << step.tableName;
+            }
+        }
+    }
+    return {{kSourceProduct, &source, sourceTables}, {kDestProduct, &dest, destTables}};
+}
+
+// Copies a file byte for byte through this process, 1 MiB at a time, and syncs the copy: the
+// plain way to copy a file once, and like the backup in what it does with the bytes (they pass
+// through the program, and the copy is on the disk when it returns; SQLite syncs the backup as
+// it commits it).
+void CopyThroughBuffer(const QString& from, const QString& to) {
+    QFile in(from);
+    QFile out(to);
+    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        Fail("cannot copy " + Local(from) + " to " + Local(to));
+    }
+    std::vector<char> buffer(1 << 20);
+    for (;;) {
+        const qint64 got = in.read(buffer.data(), static_cast<qint64>(buffer.size()));
+        if (got < 0) {
+            Fail("cannot read " + Local(from));
+        }
+        if (got == 0) {
+            break;
+        }
+        if (out.write(buffer.data(), got) != got) {
+            Fail("cannot write " + Local(to));
+        }
+    }
+    if (!out.flush() || ::fsync(out.handle()) != 0) {
+        Fail("cannot sync " + Local(to));
+    }
+}
+
+long long RowCount(dao::DatabaseHandle& db, const QString& table) {
+    dao::RecordsetHandle count(
+        db->OpenRecordset(QStringLiteral("SELECT count(*) FROM ") + table, dao::dbOpenSnapshot));
+    dao::Value rows;
+    count->ReadFieldValue(0, rows);
+    CloseObject(count);
+    return rows.toInt();
+}
+
+// The backup's steps one at a time, on the same open files, in the order it takes them: the
+// originals' SHA-256 and row counts, the online backup, then the verification's open (which runs
+// SQLite's quick check) and its row counts.
+void TimeBackupParts(const std::vector<FileToBackUp>& files, const QString& scratch, Result& r) {
+    QDir().mkpath(scratch);
+    std::vector<RowCounts> counts(files.size());
+    std::vector<QString> copies;
+    auto start = Clock::now();
+    for (const FileToBackUp& file : files) {
+        if (FileSha256((*file.db)->Name()).isEmpty()) {
+            Fail("cannot hash " + Local((*file.db)->Name()));
+        }
+    }
+    r["part_sha_sec"] = SecondsSince(start);
+    start = Clock::now();
+    for (size_t i = 0; i < files.size(); ++i) {
+        for (const QString& table : files[i].tables) {
+            counts[i][table] = RowCount(*files[i].db, table);
+        }
+    }
+    r["part_count_sec"] = SecondsSince(start);
+    start = Clock::now();
+    for (const FileToBackUp& file : files) {
+        copies.push_back(scratch + QLatin1Char('/') + file.product + QStringLiteral(".db"));
+        (*file.db)->BackupTo(copies.back());
+    }
+    r["part_copy_sec"] = SecondsSince(start);
+    start = Clock::now();
+    for (const QString& copy : copies) {
+        dao::DatabaseHandle opened(ProcessEngine().OpenDatabase(copy));
+        CloseObject(opened);
+    }
+    r["part_open_sec"] = SecondsSince(start);
+    start = Clock::now();
+    for (size_t i = 0; i < copies.size(); ++i) {
+        if (const std::optional<QString> problem = VerifyDatabaseCopy(copies[i], counts[i])) {
+            Fail("the copy " + Local(copies[i]) + " is not sound: " + Local(*problem));
+        }
+    }
+    // The verification opens the copy again, so its row counts are what it took beyond an open.
+    r["part_verify_count_sec"] = std::max(0.0, SecondsSince(start) - r["part_open_sec"]);
+    QDir(scratch).removeRecursively();
+}
+
+// (d) The backup a products and traders run makes before its first change, alone: both files
+// opened through the engine as the run opens them, then RunRecord::BackUp with the tables the
+// run changes. And, in the same process on the same files, the same two files copied once.
+Result RunBackup(const ChildOptions& o, int argc, char** argv) {
+    const Files f = FreshCopies(o.dir, QStringLiteral("backup"));
+    QCoreApplication app(argc, argv);
+    BenchPlatform platform;
+    platform.runsFolder = f.runs;
+    dao::DatabaseHandle source;
+    dao::DatabaseHandle dest;
+    if (!MyOpenDB(platform, source, f.source, 0) || !MyOpenDB(platform, dest, f.dest, 0)) {
+        Fail("cannot open the databases");
+    }
+    const std::vector<FileToBackUp> files = FilesToBackUp(source, dest);
+    const QString copies = QFileInfo(f.sourceFolder).path() + QStringLiteral("/file-copy");
+
+    Result r;
+    const auto backUp = [&] {
+        RunRecord record(kBuildVersion);
+        const auto start = Clock::now();
+        if (const std::optional<RunRecord::Failure> failure =
+                record.BackUp(platform.runsFolder, files)) {
+            Fail("backup failed: " + Local(failure->folder) + ": " + Local(failure->cause));
+        }
+        r["sec"] = SecondsSince(start);
+        qint64 bytes = 0;
+        for (const FileToBackUp& file : files) {
+            BackedUpFile backedUp;
+            backedUp.product = file.product;
+            bytes +=
+                QFileInfo(QDir(record.Folder()).filePath(backedUp.RelativeBackupPath())).size();
+        }
+        r["backup_mib"] = static_cast<double>(bytes) / 1048576.0;
+        // Each backup holds a whole source: it goes as soon as it has been measured.
+        QDir(record.Folder()).removeRecursively();
+    };
+    const auto copyOnce = [&] {
+        QDir().mkpath(copies);
+        const auto start = Clock::now();
+        for (const FileToBackUp& file : files) {
+            CopyThroughBuffer((*file.db)->Name(), copies + QLatin1Char('/') + file.product);
+        }
+        r["file_copy_sec"] = SecondsSince(start);
+        QDir(copies).removeRecursively();
+    };
+    if (o.fileCopyFirst) {
+        copyOnce();
+        backUp();
+    } else {
+        backUp();
+        copyOnce();
+    }
+    r["file_mib"] =
+        static_cast<double>(QFileInfo(f.source).size() + QFileInfo(f.dest).size()) / 1048576.0;
+    if (o.parts) {
+        TimeBackupParts(files, QFileInfo(f.sourceFolder).path() + QStringLiteral("/parts"), r);
+    }
+    CloseObject(source);
+    CloseObject(dest);
+    r["growth_kib"] = 0;
+    Finish(r, 0, o, f);
+    return r;
+}
+
 int RunChild(const ChildOptions& o, int argc, char** argv) {
     Result r;
     if (o.mode == "baseline") {
@@ -605,6 +798,8 @@ int RunChild(const ChildOptions& o, int argc, char** argv) {
         r = RunCopy(o, argc, argv);
     } else if (o.mode == "run") {
         r = RunWhole(o, argc, argv);
+    } else if (o.mode == "backup") {
+        r = RunBackup(o, argc, argv);
     } else {
         Fail("unknown child mode " + o.mode);
     }
@@ -694,6 +889,13 @@ struct Row {
     double sourceFileMiB = 0;
     Result baseline, copy, hidden, run;
     std::string spread;  // every repeat's seconds, for judging the noise
+    // The backup alone and the two files copied once: the least of the repeats each. The parts
+    // of the backup, timed once (in the first repeat).
+    double backupSec = 0;
+    double fileCopySec = 0;
+    double fileMiB = 0;
+    Result parts;
+    std::string backupSpread;
 };
 
 std::string Seconds(const std::vector<Result>& runs) {
@@ -774,9 +976,9 @@ int RunParent(const Options& o) {
 
         const QStringList common = {QStringLiteral("--rows"), QString::number(n),
                                     QStringLiteral("--dir"), dir};
-        std::vector<Result> baselines, copies, hiddens, runs;
+        std::vector<Result> baselines, copies, hiddens, runs, backups;
         for (int i = 0; i < row.repeats; ++i) {
-            // Interleaved, so that a slow spell of the machine hits all three alike, in turned
+            // Interleaved, so that a slow spell of the machine hits all four alike, in turned
             // order every other time. The copies are checked against the source the first time.
             QStringList args = common;
             if (i > 0) {
@@ -796,18 +998,34 @@ int RunParent(const Options& o) {
                                       QStringLiteral("--hidden")} +
                           args));
             };
+            // The backup and the file copy in turned order too, inside their one child.
+            const auto backup = [&] {
+                QStringList backupArgs = {QStringLiteral("--child"), QStringLiteral("backup")};
+                if (i % 2 != 0) {
+                    backupArgs << QStringLiteral("--file-copy-first");
+                }
+                if (i == 0) {
+                    backupArgs << QStringLiteral("--parts");
+                }
+                backups.push_back(Spawn(backupArgs + args));
+            };
             if (i % 2 == 0) {
                 baseline();
                 copy();
                 hidden();
+                backup();
             } else {
+                backup();
                 hidden();
                 copy();
                 baseline();
             }
-            std::printf("N=%lld #%d: baseline %.2f s, copy %.2f s, copy (hidden) %.2f s\n", n,
-                        i + 1, baselines.back().at("sec"), copies.back().at("sec"),
-                        hiddens.back().at("sec"));
+            std::printf(
+                "N=%lld #%d: baseline %.2f s, copy %.2f s, copy (hidden) %.2f s, backup %.2f s, "
+                "file copy %.2f s\n",
+                n, i + 1, baselines.back().at("sec"), copies.back().at("sec"),
+                hiddens.back().at("sec"), backups.back().at("sec"),
+                backups.back().at("file_copy_sec"));
             std::fflush(stdout);
         }
         runs.push_back(
@@ -819,6 +1037,18 @@ int RunParent(const Options& o) {
         row.copy = Best(copies);
         row.hidden = Best(hiddens);
         row.run = Best(runs);
+        row.backupSec = backups.front().at("sec");
+        row.fileCopySec = backups.front().at("file_copy_sec");
+        for (const Result& r : backups) {
+            row.backupSec = std::min(row.backupSec, r.at("sec"));
+            row.fileCopySec = std::min(row.fileCopySec, r.at("file_copy_sec"));
+            char buf[64];
+            std::snprintf(buf, sizeof buf, "%s%.2f/%.2f", row.backupSpread.empty() ? "" : " ",
+                          r.at("sec"), r.at("file_copy_sec"));
+            row.backupSpread += buf;
+        }
+        row.fileMiB = backups.front().at("file_mib");
+        row.parts = backups.front();
         for (const Result* r : {&row.baseline, &row.copy, &row.hidden, &row.run}) {
             allEqual =
                 allEqual && r->at("diff") == 0 && (r->count("boxes") == 0 || r->at("boxes") == 0);
@@ -865,6 +1095,43 @@ int RunParent(const Options& o) {
             Fmt("%.0f", row.run.at("pause_ms")).c_str(), equal ? "yes" : "NO");
     }
 
+    std::printf(
+        "\nThe run's backup (both files: RunRecord::BackUp as a products and traders run makes "
+        "it) against copying the same two files once (read and written 1 MiB at a time, then "
+        "synced), in the same child; least of the repeats each.\n\n");
+    std::printf(
+        "| N products (+N/2 traders) | files MiB (source + destination) | file copy s | backup s | "
+        "backup / file copy | Start run s | backup / run | run / baseline time | run without "
+        "backup / baseline |\n");
+    std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+    for (const Row& row : table) {
+        const double run = row.run.at("sec");
+        std::printf("| %s | %s | %s | %s | %s | %s | %s | %s | %s |\n",
+                    Grouped(static_cast<double>(row.n)).c_str(), Fmt("%.1f", row.fileMiB).c_str(),
+                    Fmt("%.2f", row.fileCopySec).c_str(), Fmt("%.2f", row.backupSec).c_str(),
+                    Fmt("%.2fx", row.backupSec / row.fileCopySec).c_str(), Fmt("%.1f", run).c_str(),
+                    Fmt("%.1f%%", 100.0 * row.backupSec / run).c_str(),
+                    Fmt("%.2fx", run / row.baseline.at("sec")).c_str(),
+                    Fmt("%.2fx", (run - row.backupSec) / row.baseline.at("sec")).c_str());
+    }
+    std::printf(
+        "\nThe backup's parts, timed one by one in the first repeat's child (seconds, both "
+        "files):\n\n");
+    std::printf(
+        "| N products (+N/2 traders) | backup s | SHA-256 of the originals | row counts of the "
+        "originals | online backup | verification: open (quick check) | verification: row "
+        "counts |\n");
+    std::printf("|---:|---:|---:|---:|---:|---:|---:|\n");
+    for (const Row& row : table) {
+        const Result& p = row.parts;
+        std::printf(
+            "| %s | %s | %s | %s | %s | %s | %s |\n", Grouped(static_cast<double>(row.n)).c_str(),
+            Fmt("%.2f", p.at("sec")).c_str(), Fmt("%.2f", p.at("part_sha_sec")).c_str(),
+            Fmt("%.2f", p.at("part_count_sec")).c_str(), Fmt("%.2f", p.at("part_copy_sec")).c_str(),
+            Fmt("%.2f", p.at("part_open_sec")).c_str(),
+            Fmt("%.2f", p.at("part_verify_count_sec")).c_str());
+    }
+
     std::printf("\nDetails (seconds; product + trader):\n");
     for (const Row& row : table) {
         std::printf(
@@ -883,6 +1150,11 @@ int RunParent(const Options& o) {
             row.spread.c_str(), row.copy.at("user_s"), row.copy.at("sys_s"),
             row.baseline.at("user_s"), row.baseline.at("sys_s"), row.copy.at("written_mib"),
             row.baseline.at("written_mib"));
+        std::printf(
+            "    backup / file copy, every repeat: %s; backup files %.1f MiB; the run's files "
+            "hashed again as its end does for the report: %.2f s for %.1f MiB\n",
+            row.backupSpread.c_str(), row.parts.at("backup_mib"), row.run.at("sha_after_sec"),
+            row.run.at("files_after_mib"));
     }
 
     std::printf("\nTargets:\n");
@@ -931,8 +1203,8 @@ void Usage() {
                  "  --work    folder for the generated files (default: a new temporary folder)\n"
                  "  --repeat  measurements per N, best taken (default 5, 3 from 1,000,000)\n"
                  "  --keep    keep the generated files\n"
-                 "  --child baseline|copy|run --rows N --dir DIR [--hidden] [--no-verify]\n"
-                 "          [--batch ROWS:MS]:\n"
+                 "  --child baseline|copy|run|backup --rows N --dir DIR [--hidden]\n"
+                 "          [--no-verify] [--batch ROWS:MS] [--file-copy-first] [--parts]:\n"
                  "            one measurement on the templates under DIR (kept by --keep),\n"
                  "            for profiling\n");
 }
@@ -967,6 +1239,10 @@ int main(int argc, char** argv) {
                 child.hidden = true;
             } else if (a == "--no-verify") {
                 child.verify = false;
+            } else if (a == "--file-copy-first") {
+                child.fileCopyFirst = true;
+            } else if (a == "--parts") {
+                child.parts = true;
             } else if (a == "--batch") {
                 const std::string value = next();
                 const size_t colon = value.find(':');
