@@ -22,7 +22,8 @@ QJsonObject ToJson(const BackedUpFile& file) {
         counts.insert(table, static_cast<double>(rows));
     }
     return {{QStringLiteral("product"), file.product},
-            {QStringLiteral("originalPath"), file.originalPath},
+            // As the system writes paths, for a user who copies a backup back by hand.
+            {QStringLiteral("originalPath"), QDir::toNativeSeparators(file.originalPath)},
             {QStringLiteral("size"), static_cast<double>(file.size)},
             {QStringLiteral("sha256"), QString::fromLatin1(file.sha256)},
             {QStringLiteral("rowCounts"), counts}};
@@ -31,7 +32,8 @@ QJsonObject ToJson(const BackedUpFile& file) {
 std::optional<BackedUpFile> FileFromJson(const QJsonObject& object) {
     BackedUpFile file;
     file.product = object.value(QStringLiteral("product")).toString();
-    file.originalPath = object.value(QStringLiteral("originalPath")).toString();
+    file.originalPath =
+        QDir::fromNativeSeparators(object.value(QStringLiteral("originalPath")).toString());
     if ((file.product != kSourceProduct && file.product != kDestProduct) ||
         file.originalPath.isEmpty()) {
         return std::nullopt;

@@ -3,8 +3,9 @@
 // The run folder: what a run leaves behind so that it can be undone and accounted for.
 //
 //   <runs>/<YYYYMMDD-HHMMSS>[-N]/
-//       run.json             where each backed-up file came from, with its size, SHA-256 and the
-//                            row counts of the tables the run changes, as backed up
+//       run.json             where each backed-up file came from (its path as the system writes
+//                            it), with its size, SHA-256 and the row counts of the tables the
+//                            run changes, as backed up
 //       Dorvik/dbbasic.mdb   the source as it was before the run (when products were copied)
 //       SolvanePlus/dbbasic.mdb
 //       report.txt           the run's report, written as the run goes
@@ -38,7 +39,8 @@ using RowCounts = std::map<QString, int64_t>;
 // One file the run backed up.
 struct BackedUpFile {
     QString product;       // kSourceProduct or kDestProduct: also the subfolder's name
-    QString originalPath;  // the product's database file, absolute, with '/' separators
+    QString originalPath;  // the product's database file, absolute, with '/' separators (run.json
+                           // holds it with the system's own)
     qint64 size = 0;       // bytes, before the run
     QByteArray sha256;     // hex, before the run
     RowCounts rowCounts;   // the tables the run changes, as backed up
