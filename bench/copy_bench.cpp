@@ -517,11 +517,6 @@ Result RunCopy(const ChildOptions& o, int argc, char** argv) {
     const Files f =
         FreshCopies(o.dir, o.hidden ? QStringLiteral("copy-hidden") : QStringLiteral("copy"));
     QApplication app(argc, argv);
-    dao::EngineOptions options;
-    if (o.batch) {
-        options.batches = {o.batch->first, std::chrono::milliseconds(o.batch->second)};
-    }
-    const dao::EngineOptionsScope batches(options);
     BenchPlatform platform;
     platform.runsFolder = f.runs;
     Form1 form(platform);
@@ -533,13 +528,19 @@ Result RunCopy(const ChildOptions& o, int argc, char** argv) {
 
     dao::DatabaseHandle source;
     dao::DatabaseHandle dest;
-    if (!MyOpenDB(platform, source, f.source, 0) || !MyOpenDB(platform, dest, f.dest, 0)) {
-        Fail("cannot open the databases");
-    }
-
     Result r;
     long rss0 = 0;
     platform.onMsgBox = [&] {
+        // Opened in the run state, as a run opens them: with the window's busy callback in force,
+        // so that whole-table statements and commits run on a worker thread while it paints.
+        dao::EngineOptions options = *dao::EngineOptionsScope::Current();
+        if (o.batch) {
+            options.batches = {o.batch->first, std::chrono::milliseconds(o.batch->second)};
+        }
+        const dao::EngineOptionsScope opening(options);
+        if (!MyOpenDB(platform, source, f.source, 0) || !MyOpenDB(platform, dest, f.dest, 0)) {
+            Fail("cannot open the databases");
+        }
         meters.Start();
         ResetPeak();
         rss0 = StatusKiB("VmRSS");
