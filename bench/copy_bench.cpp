@@ -675,15 +675,6 @@ void CopyThroughBuffer(const QString& from, const QString& to) {
     }
 }
 
-long long RowCount(dao::DatabaseHandle& db, const QString& table) {
-    dao::RecordsetHandle count(
-        db->OpenRecordset(QStringLiteral("SELECT count(*) FROM ") + table, dao::dbOpenSnapshot));
-    dao::Value rows;
-    count->ReadFieldValue(0, rows);
-    CloseObject(count);
-    return rows.toInt();
-}
-
 // The backup's steps one at a time, on the same open files, in the order it takes them: the
 // originals' SHA-256 and row counts, the online backup, then the verification's open (which runs
 // SQLite's quick check) and its row counts.
@@ -701,7 +692,7 @@ void TimeBackupParts(const std::vector<FileToBackUp>& files, const QString& scra
     start = Clock::now();
     for (size_t i = 0; i < files.size(); ++i) {
         for (const QString& table : files[i].tables) {
-            counts[i][table] = RowCount(*files[i].db, table);
+            counts[i][table] = TableRowCount(*files[i].db, table);
         }
     }
     r["part_count_sec"] = SecondsSince(start);

@@ -167,22 +167,27 @@ QStringList ListRunFolders(const QString& root) {
     return runs;
 }
 
+int64_t TableRowCount(dao::DatabaseHandle& db, const QString& table) {
+    dao::RecordsetHandle count(
+        db->OpenRecordset(QStringLiteral("SELECT count(*) FROM ") + table, dao::dbOpenSnapshot));
+    dao::Value rows;
+    count->ReadFieldValue(0, rows);
+    CloseObject(count);
+    return rows.toInt();
+}
+
 std::optional<QString> VerifyDatabaseCopy(const QString& path, const RowCounts& expected) {
     dao::DatabaseHandle db;
     try {
         db = dao::DatabaseHandle(ProcessEngine().OpenDatabase(path));
         for (const auto& [table, rows] : expected) {
-            dao::RecordsetHandle count(db->OpenRecordset(
-                QStringLiteral("SELECT count(*) FROM ") + table, dao::dbOpenSnapshot));
-            dao::Value value;
-            count->ReadFieldValue(0, value);
-            CloseObject(count);
-            if (value.toInt() != rows) {
+            const int64_t copied = TableRowCount(db, table);
+            if (copied != rows) {
                 CloseObject(db);
                 return QStringLiteral("'%1' 테이블의 행 수가 다릅니다: 원본 %2건, 복사본 %3건")
                     .arg(table)
                     .arg(rows)
-                    .arg(value.toInt());
+                    .arg(copied);
             }
         }
         CloseObject(db);

@@ -24,6 +24,8 @@
 #include <optional>
 #include <vector>
 
+#include "data/Engine.h"
+
 inline const QString kRunManifestName = QStringLiteral("run.json");
 inline const QString kReportName = QStringLiteral("report.txt");
 inline const QString kFailedRowsName = QStringLiteral("failed-rows.csv");
@@ -92,6 +94,9 @@ private:
 };
 // The same, waited for at once.
 std::vector<QByteArray> FilesSha256(const QStringList& paths);
+
+// The rows a table holds now.
+int64_t TableRowCount(dao::DatabaseHandle& db, const QString& table);
 
 // Opens `path` through the engine (which, for SQLite, runs the quick check at open) and compares
 // the row count of each table in `expected`; nullopt when the file is sound and every count

@@ -21,15 +21,6 @@ qint64 MeasureFreeSpace(const QString& path) {
     return storage.isValid() ? storage.bytesAvailable() : -1;
 }
 
-int64_t CountRows(dao::DatabaseHandle& db, const QString& table) {
-    dao::RecordsetHandle count(
-        db->OpenRecordset(QStringLiteral("SELECT count(*) FROM ") + table, dao::dbOpenSnapshot));
-    dao::Value rows;
-    count->ReadFieldValue(0, rows);
-    CloseObject(count);
-    return rows.toInt();
-}
-
 QString Native(const QString& path) {
     return QDir::toNativeSeparators(path);
 }
@@ -64,7 +55,7 @@ std::optional<QString> RunRecord::CopyAndVerify(const FileToBackUp& file, Backed
     record.originalPath = QFileInfo(db->Name()).absoluteFilePath();
     record.size = QFileInfo(record.originalPath).size();
     for (const QString& table : file.tables) {
-        record.rowCounts[table] = CountRows(db, table);
+        record.rowCounts[table] = TableRowCount(db, table);
     }
     const QString target = QDir(folder_).filePath(record.RelativeBackupPath());
     if (!QDir(folder_).mkpath(file.product)) {

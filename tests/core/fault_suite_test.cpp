@@ -35,6 +35,7 @@
 #include "support/FailedRows.h"
 #include "support/FakeForm.h"
 #include "support/FileContents.h"
+#include "support/OtherProgramLock.h"
 #include "support/RunFixture.h"
 #include "support/ScriptedPlatform.h"
 #include "support/SqliteFixture.h"
@@ -143,29 +144,6 @@ bool Writable(const QString& path) {
 }
 
 // ---- Another program holding a lock
-
-// A connection of its own to the file that holds a transaction open, as Dorvik or SolvanePlus
-// would while it saves.
-class OtherProgramLock {
-public:
-    OtherProgramLock(const QString& path, const char* begin) {
-        const QByteArray name = QFile::encodeName(path);
-        if (sqlite3_open_v2(name.constData(), &db_, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
-            locked_ = sqlite3_exec(db_, begin, nullptr, nullptr, nullptr) == SQLITE_OK;
-        }
-    }
-    ~OtherProgramLock() {
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        sqlite3_close(db_);
-    }
-    OtherProgramLock(const OtherProgramLock&) = delete;
-    OtherProgramLock& operator=(const OtherProgramLock&) = delete;
-    bool Locked() const { return locked_; }
-
-private:
-    sqlite3* db_ = nullptr;
-    bool locked_ = false;
-};
 
 // Takes a lock on one file as soon as a connection of this process commits a write to another:
 // a product started while a run is under way. SQLite calls the installer for every connection

@@ -16,34 +16,13 @@
 #include "data/Error.h"
 #include "data/FileCopy.h"
 #include "support/FileContents.h"
+#include "support/OtherProgramLock.h"
 #include "support/RestoreFixture.h"
 
 namespace {
 
 const QDateTime kStarted(QDate(2026, 12, 8), QTime(16, 49, 18));
 const QDateTime kRestored(QDate(2026, 12, 9), QTime(9, 5, 0));
-
-// Another program's connection that holds the file locked for writing.
-class OtherProgramLock {
-public:
-    OtherProgramLock(const QString& path, const char* begin) {
-        const QByteArray name = QFile::encodeName(path);
-        if (sqlite3_open_v2(name.constData(), &db_, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
-            locked_ = sqlite3_exec(db_, begin, nullptr, nullptr, nullptr) == SQLITE_OK;
-        }
-    }
-    ~OtherProgramLock() {
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        sqlite3_close(db_);
-    }
-    OtherProgramLock(const OtherProgramLock&) = delete;
-    OtherProgramLock& operator=(const OtherProgramLock&) = delete;
-    bool Locked() const { return locked_; }
-
-private:
-    sqlite3* db_ = nullptr;
-    bool locked_ = false;
-};
 
 dao::Error DiskFull(const QString& to) {
     return dao::Error(dao::errDiskFull, dao::ErrorKind::DiskFull, {to, {}, {}, {}, {}});
