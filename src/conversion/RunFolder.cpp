@@ -154,16 +154,14 @@ QStringList ListRunFolders(const QString& root) {
             runs << QDir(root).absoluteFilePath(name);
         }
     }
-    std::sort(runs.begin(), runs.end(), [](const QString& a, const QString& b) {
-        const QString na = QFileInfo(a).fileName();
-        const QString nb = QFileInfo(b).fileName();
-        const QString sa = na.left(15);
-        const QString sb = nb.left(15);
-        if (sa != sb) {
-            return sa > sb;
-        }
-        return na.mid(16).toInt() > nb.mid(16).toInt();
-    });
+    // By stamp, then by the number after it ("-10" after "-9"); none counts as 1.
+    const auto key = [](const QString& path) {
+        const QString name = QFileInfo(path).fileName();
+        const QString suffix = name.mid(kStampFormat.size() + 1);
+        return std::pair(name.left(kStampFormat.size()), suffix.isEmpty() ? 1 : suffix.toInt());
+    };
+    std::sort(runs.begin(), runs.end(),
+              [&](const QString& a, const QString& b) { return key(a) > key(b); });
     return runs;
 }
 

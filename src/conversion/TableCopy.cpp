@@ -232,12 +232,7 @@ void TableCopy::CountSource() {
 }
 
 int64_t TableCopy::DestRowCount() {
-    dao::RecordsetHandle count(destDb_->OpenRecordset(
-        QStringLiteral("SELECT count(*) FROM ") + tableName_, dao::dbOpenSnapshot));
-    dao::Value rows;
-    count->ReadFieldValue(0, rows);
-    CloseObject(count);
-    return rows.toInt();
+    return TableRowCount(destDb_, tableName_);
 }
 
 bool TableCopy::EmptyDestination() {
