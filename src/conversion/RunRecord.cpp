@@ -31,17 +31,10 @@ QString Count(int64_t rows) {
 
 }  // namespace
 
-std::function<qint64(const QString&)>& RunRecord::FreeSpaceProbe() {
-    static std::function<qint64(const QString&)> probe;
-    return probe;
-}
+RunRecord::RunRecord(AppVersion version) : RunRecord(version, Seams{}) {}
 
-std::function<void(const QString&)>& RunRecord::BeforeVerifyHook() {
-    static std::function<void(const QString&)> hook;
-    return hook;
-}
-
-RunRecord::RunRecord(AppVersion version) : version_(version) {}
+RunRecord::RunRecord(AppVersion version, Seams seams)
+    : version_(version), seams_(std::move(seams)) {}
 
 RunRecord::~RunRecord() = default;
 
@@ -62,8 +55,8 @@ std::optional<QString> RunRecord::CopyAndVerify(const FileToBackUp& file, Backed
         return QStringLiteral("폴더를 만들 수 없습니다: %1").arg(Native(QFileInfo(target).path()));
     }
     db->BackupTo(target);
-    if (BeforeVerifyHook()) {
-        BeforeVerifyHook()(target);
+    if (seams_.beforeVerify) {
+        seams_.beforeVerify(target);
     }
     if (std::optional<QString> problem = VerifyDatabaseCopy(target, record.rowCounts)) {
         return QStringLiteral("%1 백업을 검증하지 못했습니다: %2").arg(file.product, *problem);
@@ -86,7 +79,7 @@ std::optional<RunRecord::Failure> RunRecord::BackUp(const QString& runsRoot,
         needed += QFileInfo((*file.db)->Name()).size();
     }
     const qint64 available =
-        FreeSpaceProbe() ? FreeSpaceProbe()(folder_) : MeasureFreeSpace(folder_);
+        seams_.freeSpace ? seams_.freeSpace(folder_) : MeasureFreeSpace(folder_);
     if (available >= 0 && available < needed) {
         cause = QStringLiteral(
                     "디스크의 빈 공간이 부족합니다: 남은 공간 %1바이트, 필요한 공간 "

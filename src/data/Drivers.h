@@ -60,8 +60,3 @@ std::shared_ptr<Database> OpenOdbcDatabase(const QString& path, OdbcTarget targe
                                            const OpenOptions& options);
 
 }  // namespace dao::detail
-
-namespace dao::testing {
-// How many databases opened by the engine are still referenced anywhere.
-int LiveDatabases();
-}  // namespace dao::testing

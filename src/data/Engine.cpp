@@ -198,35 +198,32 @@ void Field::SetValue(const Value& v) const {
 // ---- DBEngine
 
 namespace {
-std::atomic<int> g_enginesCreated{0};
 
-std::atomic<int> g_liveDatabases{0};
-
-// Keeps count of the databases that are still referenced anywhere, so that tests can prove a run
-// leaves none behind, whatever the driver.
-struct LiveDatabase {
-    explicit LiveDatabase(std::shared_ptr<Database> d) : db(std::move(d)) { ++g_liveDatabases; }
-    ~LiveDatabase() { --g_liveDatabases; }
-    LiveDatabase(const LiveDatabase&) = delete;
-    LiveDatabase& operator=(const LiveDatabase&) = delete;
+// A database that counts itself among its engine's open databases for as long as it is
+// referenced.
+struct CountedDatabase {
+    CountedDatabase(std::shared_ptr<Database> d, std::shared_ptr<std::atomic<int>> c)
+        : db(std::move(d)), count(std::move(c)) {
+        ++*count;
+    }
+    ~CountedDatabase() { --*count; }
+    CountedDatabase(const CountedDatabase&) = delete;
+    CountedDatabase& operator=(const CountedDatabase&) = delete;
     std::shared_ptr<Database> db;
+    std::shared_ptr<std::atomic<int>> count;
 };
 
-std::shared_ptr<Database> Tracked(std::shared_ptr<Database> db) {
-    auto holder = std::make_shared<LiveDatabase>(std::move(db));
+std::shared_ptr<Database> Counted(std::shared_ptr<Database> db,
+                                  std::shared_ptr<std::atomic<int>> count) {
+    auto holder = std::make_shared<CountedDatabase>(std::move(db), std::move(count));
     Database* raw = holder->db.get();
     return std::shared_ptr<Database>(std::move(holder), raw);
 }
 
 }  // namespace
 
-DBEngine::DBEngine(EngineOptions options) : options_(std::move(options)) {
-    ++g_enginesCreated;
-}
-
-int DBEngine::CreatedCount() {
-    return g_enginesCreated.load();
-}
+DBEngine::DBEngine(EngineOptions options)
+    : options_(std::move(options)), openDatabases_(std::make_shared<std::atomic<int>>(0)) {}
 
 // ---- Options for the length of a scope
 
@@ -312,11 +309,13 @@ std::shared_ptr<Database> DBEngine::OpenDatabase(const QString& path, int16_t /*
         case detail::FileKind::Sqlite:
             detail::CheckSqlitePathLength(path);
             if (opened.engine.sqliteThroughOdbc) {
-                return Tracked(detail::OpenOdbcDatabase(path, detail::OdbcTarget::Sqlite, opened));
+                return Counted(detail::OpenOdbcDatabase(path, detail::OdbcTarget::Sqlite, opened),
+                               openDatabases_);
             }
-            return Tracked(detail::OpenSqliteDatabase(path, opened));
+            return Counted(detail::OpenSqliteDatabase(path, opened), openDatabases_);
         case detail::FileKind::Jet:
-            return Tracked(detail::OpenOdbcDatabase(path, detail::OdbcTarget::Access, opened));
+            return Counted(detail::OpenOdbcDatabase(path, detail::OdbcTarget::Access, opened),
+                           openDatabases_);
         case detail::FileKind::Unknown:
             break;
     }
@@ -358,11 +357,5 @@ FileKind DetectFileKind(const QByteArray& head) {
 }
 
 }  // namespace detail
-
-namespace testing {
-int LiveDatabases() {
-    return g_liveDatabases.load();
-}
-}  // namespace testing
 
 }  // namespace dao

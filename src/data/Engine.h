@@ -6,6 +6,7 @@
 // files to ODBC. Nothing above this layer knows which driver it talks to.
 
 #include <QString>
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -225,11 +226,14 @@ public:
 
     const EngineOptions& Options() const { return options_; }
 
-    // How many engines this process has created.
-    static int CreatedCount();
+    // How many of the databases this engine opened are still referenced anywhere, whatever the
+    // driver: a run that ends with none has released every file it opened.
+    int OpenDatabaseCount() const { return openDatabases_->load(); }
 
 private:
     EngineOptions options_;
+    // Shared with the databases, which may outlive their engine.
+    std::shared_ptr<std::atomic<int>> openDatabases_;
 };
 
 // A reference to an open object, or empty. Any use of an empty handle fails with

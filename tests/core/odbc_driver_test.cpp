@@ -91,7 +91,7 @@ protected:
 
     void TearDown() override {
         qInstallMessageHandler(g_previousHandler);
-        EXPECT_EQ(dao::testing::LiveDatabases(), 0);
+        EXPECT_EQ(Engine().OpenDatabaseCount(), 0);
         EXPECT_TRUE(QSqlDatabase::connectionNames().isEmpty())
             << QSqlDatabase::connectionNames().join(QLatin1Char(' ')).toStdString();
         for (const QString& m : g_messages) {
@@ -602,7 +602,7 @@ TEST_F(OdbcDriverTest, ExecuteFailsForAMissingTableOrColumnOrBadSyntax) {
 
 // A statement that one bad row fails as a whole is replayed row by row, as the Access driver needs.
 TEST_F(OdbcDriverTest, ARefusedStatementIsReplayedLeavingOutOnlyTheFailingRows) {
-    auto db = dao::DBEngine(ThroughOdbc()).OpenDatabase(file);
+    auto db = Open();
     const QString pclass = QStringLiteral(
         "Insert Into pclass (Code, ClassName,Used) values ('00001', '대분류명', true)");
     db->Execute(pclass);
