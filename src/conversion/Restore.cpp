@@ -15,7 +15,7 @@
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
+using text::kCrLf;
 
 QString Native(const QString& path) {
     return QDir::toNativeSeparators(path);

@@ -9,7 +9,7 @@
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
+using text::kCrLf;
 
 // The free bytes at `path`, or at the nearest folder above it that exists; -1 when unknown.
 qint64 MeasureFreeSpace(const QString& path) {

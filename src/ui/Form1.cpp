@@ -23,6 +23,8 @@ static void InitUiResources() {
 
 namespace {
 
+using text::kCrLf;
+
 // The design is laid out in twips. Qt lays widgets out in device-independent pixels and scales
 // them itself on high-DPI screens, so twips are converted once, at 96 dpi, and never again.
 constexpr int kTwipsPerPixel = 15;
@@ -59,7 +61,7 @@ constexpr int kFontPixelSize = 12;
 constexpr int kUntrappedFlags = vbOKOnly + vbCritical;
 
 QString WithUnixBreaks(QString text) {
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(kCrLf, QStringLiteral("\n"));
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     return text;
 }
@@ -255,8 +257,8 @@ QString Form1::Text() const {
     // The raw text keeps every character as typed (toPlainText would turn no-break spaces into
     // spaces); paragraph and line separators both read as CR LF.
     QString text = text1_->document()->toRawText();
-    text.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
-    text.replace(QChar::LineSeparator, QStringLiteral("\r\n"));
+    text.replace(QChar::ParagraphSeparator, kCrLf);
+    text.replace(QChar::LineSeparator, kCrLf);
     return text;
 }
 

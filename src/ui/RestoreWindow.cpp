@@ -30,7 +30,7 @@ constexpr int kWidth = 589;
 constexpr int kHeight = 379;
 constexpr int kFontPixelSize = 12;
 
-const QString kCrLf = QStringLiteral("\r\n");
+using text::kCrLf;
 const QString kStampFormat = QStringLiteral("yyyyMMdd-HHmmss");
 
 constexpr int kFolderRole = Qt::UserRole;
