@@ -25,7 +25,7 @@ const QDateTime kStarted(QDate(2026, 12, 8), QTime(16, 49, 18));
 const QDateTime kRestored(QDate(2026, 12, 9), QTime(9, 5, 0));
 
 dao::Error DiskFull(const QString& to) {
-    return dao::Error(dao::errDiskFull, dao::ErrorKind::DiskFull, {to, {}, {}, {}, {}});
+    return dao::Error(dao::errDiskFull, dao::ErrorKind::DiskFull, {.file = to});
 }
 
 class RestoreTest : public RestoreFixture {
