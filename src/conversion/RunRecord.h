@@ -81,7 +81,7 @@ public:
     bool CountsDisagreed() const { return countsDisagreed_; }
 
 private:
-    // The parts of BackUp, each returning why the run must not start, or nothing.
+    // The steps of BackUp, each returning why the run must not start, or nothing.
     std::optional<QString> FreeSpaceProblem(const std::vector<FileToBackUp>& files) const;
     std::optional<QString> CopyAll(const std::vector<FileToBackUp>& files);
     std::optional<QString> CopyAndVerify(const FileToBackUp& file, BackedUpFile& record);

@@ -103,8 +103,8 @@ enum class ErrorKind : uint8_t {
 };
 
 // What an error concerns. Empty parts are left out of the description. Contexts are written with
-// designated initializers ({.file = path}), naming the parts they fill; every part has a default
-// so that the others may go unnamed.
+// designated initializers ({.file = path}), naming the fields they fill; every field has a
+// default so that the others may go unnamed.
 struct ErrorContext {
     QString file{};  // the database file, as the driver names it
     QString table{};
