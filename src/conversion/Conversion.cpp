@@ -338,7 +338,7 @@ bool Conversion::BackUpFiles(dao::DatabaseHandle& sourceDb, dao::DatabaseHandle&
     }
     files.push_back({kDestProduct, &destDb, destTables});
 
-    record_ = std::make_unique<RunRecord>(platform_.Version());
+    record_ = std::make_unique<RunRecord>(platform_.Version(), recordSeams_);
     record_->SetCopiedTables(copiedColumns_);
     if (const std::optional<RunRecord::Failure> failure =
             record_->BackUp(platform_.RunsFolder(), files)) {

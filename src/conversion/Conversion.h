@@ -40,6 +40,9 @@ public:
     // only.
     void SetJournal(RunJournal* journal) { journal_ = journal; }
 
+    // Tests: what each run's record uses in place of the file system (RunRecord::Seams).
+    void SetRecordSeams(RunRecord::Seams seams) { recordSeams_ = std::move(seams); }
+
     // Whether the last run's table copies reported any failure.
     bool LastRunHadErrors() const { return runHadErrors_; }
 
@@ -92,6 +95,7 @@ private:
     RunJournal* journal_ = nullptr;
     // The record of the run in progress, from its backup on.
     std::unique_ptr<RunRecord> record_;
+    RunRecord::Seams recordSeams_;
     RunJournal* journalBeforeRun_ = nullptr;
     QString lastRunFolder_;
     QString failedRowsPath_;

@@ -4,9 +4,11 @@
 #include <QLocale>
 #include <utility>
 
+#include "conversion/Platform.h"
+
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
+using text::kCrLf;
 const QStringList kFixedColumns = {QStringLiteral("테이블"), QStringLiteral("위치"),
                                    QStringLiteral("오류 번호"), QStringLiteral("오류 설명")};
 

@@ -4,11 +4,13 @@
 // file took 2.6 s with QCryptographicHash and 0.4 s with OpenSSL on the same machine).
 
 #include <QFile>
-#include <chrono>
+#include <functional>
 #include <future>
 #include <memory>
+#include <system_error>
 
 #include "conversion/RunFolder.h"
+#include "data/BusyWait.h"
 #include "data/EngineOptions.h"
 
 #ifdef Q_OS_WIN
@@ -25,7 +27,6 @@
 namespace {
 
 constexpr qint64 kChunk = qint64{1} << 20;
-constexpr auto kBusyCallInterval = std::chrono::milliseconds(20);
 
 #ifdef Q_OS_WIN
 class Sha256 {
@@ -127,13 +128,11 @@ FileHashing::~FileHashing() {
 
 std::vector<QByteArray> FileHashing::Results() {
     const dao::EngineOptions* options = dao::EngineOptionsScope::Current();
+    const std::function<void()> busyCallback =
+        options != nullptr ? options->busyCallback : std::function<void()>();
     std::vector<QByteArray> results;
     for (std::future<QByteArray>& file : hashing_) {
-        while (options != nullptr && options->busyCallback &&
-               file.wait_for(kBusyCallInterval) == std::future_status::timeout) {
-            options->busyCallback();
-        }
-        results.push_back(file.valid() ? file.get() : QByteArray());
+        results.push_back(file.valid() ? dao::GetCallingBack(file, busyCallback) : QByteArray());
     }
     hashing_.clear();
     return results;

@@ -4,8 +4,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
+#include <algorithm>
 #include <exception>
 #include <optional>
+#include <utility>
 
 #include "conversion/OpenClose.h"
 #include "conversion/ProductSettings.h"
@@ -15,7 +17,7 @@
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
+using text::kCrLf;
 
 QString Native(const QString& path) {
     return QDir::toNativeSeparators(path);
@@ -37,9 +39,17 @@ QString SettingsApp(const QString& product) {
     return product == kSourceProduct ? kSourceApp : kDestApp;
 }
 
+QString BackupPath(const QString& runFolder, const BackedUpFile& file) {
+    return QDir(runFolder).filePath(file.RelativeBackupPath());
+}
+
+bool BackupPresent(const QString& backup) {
+    return QFileInfo(backup).isFile();
+}
+
 // The backup itself: there, and as sound as when the run made it.
 QString CheckBackup(const Step& step) {
-    if (!QFileInfo(step.backup).isFile()) {
+    if (!BackupPresent(step.backup)) {
         return QStringLiteral("백업 파일이 없습니다.") + kCrLf + Native(step.backup);
     }
     if (const std::optional<QString> wrong =
@@ -221,12 +231,12 @@ RestoreResult Refused(const QStringList& reasons, const std::vector<Step>& steps
     return result;
 }
 
-std::vector<Step> StepsOf(const QString& runFolder, const RunManifest& manifest) {
+std::vector<Step> StepsOf(const QString& runFolder, const std::vector<BackedUpFile>& files) {
     std::vector<Step> steps;
-    for (const BackedUpFile& file : manifest.files) {
+    for (const BackedUpFile& file : files) {
         Step step;
         step.file = &file;
-        step.backup = QDir(runFolder).filePath(file.RelativeBackupPath());
+        step.backup = BackupPath(runFolder, file);
         step.target = QDir::cleanPath(file.originalPath);
         step.targetExisted = QFileInfo::exists(step.target);
         step.result.product = file.product;
@@ -326,19 +336,67 @@ RestoreResult Damaged(const std::vector<Step>& steps, const QString& cause,
 
 }  // namespace
 
+QStringList RunDescription::Products() const {
+    QStringList products;
+    for (const BackedUpFile& file : files) {
+        products << file.product;
+    }
+    return products;
+}
+
+RunDescription DescribeRun(const QString& folder) {
+    RunDescription run;
+    run.folder = folder;
+    run.name = ParseRunFolderName(QFileInfo(folder).fileName()).value_or(RunFolderName{});
+    if (std::optional<RunManifest> manifest = ReadManifest(folder);
+        manifest && !manifest->files.empty()) {
+        run.files = std::move(manifest->files);
+        const bool complete = std::all_of(run.files.begin(), run.files.end(), [&](const auto& f) {
+            return BackupPresent(BackupPath(folder, f));
+        });
+        run.blocker =
+            complete ? RunDescription::Blocker::None : RunDescription::Blocker::BackupMissing;
+    }
+    if (std::optional<QString> outcome = ReadReportOutcome(folder)) {
+        run.report = RunDescription::Report::Outcome;
+        run.outcome = std::move(*outcome);
+    } else if (QFileInfo(QDir(folder).filePath(kReportName)).isFile()) {
+        run.report = RunDescription::Report::NoOutcome;
+    }
+    return run;
+}
+
+QString RestoreConfirmation(const RunDescription& run) {
+    QStringList files;
+    for (const BackedUpFile& file : run.files) {
+        files << file.product + QStringLiteral(": ") + Native(file.originalPath);
+    }
+    return QStringLiteral("%1에 실행한 작업 전의 백업으로 다음 파일을 되돌립니다.")
+               .arg(run.name.Text()) +
+           kCrLf + files.join(kCrLf) + kCrLf + kCrLf +
+           QStringLiteral(
+               "지금 파일의 자료는 백업한 때의 자료로 바뀝니다. 지금 파일은 백업 폴더에 "
+               "따로 보관합니다.") +
+           kCrLf +
+           QStringLiteral("Dorvik 또는 SolvanePlus 프로그램이 열려 있을 경우 닫고 시작하세요.") +
+           kCrLf + QStringLiteral("복원 하시겠습니까?");
+}
+
 RestoreResult RestoreRun(Platform& platform, const QString& runFolder, const QDateTime& now,
                          const RestoreCopy& copy) {
     const RestoreCopy copyFile = copy ? copy : RestoreCopy(dao::CopyFileBytes);
 
-    const std::optional<RunManifest> manifest = ReadManifest(runFolder);
-    if (!manifest || manifest->files.empty()) {
+    // The rule the list of runs shows: without a usable run.json there is nothing to restore.
+    // A missing backup is named below, with every other check's finding.
+    const RunDescription run = DescribeRun(runFolder);
+    if (run.blocker == RunDescription::Blocker::NoManifest) {
         return Refused({QStringLiteral("이 작업의 백업 정보(%1)가 없거나 손상되어 복원할 수 "
                                        "없습니다.")
                             .arg(kRunManifestName) +
                         kCrLf + Native(runFolder)},
                        {});
     }
-    std::vector<Step> steps = StepsOf(runFolder, *manifest);
+    std::vector<Step> steps = StepsOf(runFolder, run.files);
 
     // A refusal leaves everything as it is, the before-restore folder included.
     if (const QStringList reasons = CheckAll(platform, steps); !reasons.isEmpty()) {

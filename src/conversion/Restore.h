@@ -7,10 +7,47 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <vector>
 
 #include "conversion/Platform.h"
+#include "conversion/RunFolder.h"
+
+// A run folder as a list of runs shows it: its name, what run.json says it backed up, whether it
+// can be restored, and the outcome report.txt states.
+struct RunDescription {
+    // What keeps the restore from even trying: the rule RestoreRun refuses by before it checks
+    // the products' settings and files.
+    enum class Blocker {
+        None,           // the restore would go on to check the backups and the products' files
+        NoManifest,     // run.json is missing, damaged, or names no file
+        BackupMissing,  // a file run.json names is missing from the folder
+    };
+    enum class Report {
+        Outcome,    // report.txt states the run's outcome
+        NoOutcome,  // report.txt has none: the run was killed, or the report is damaged
+        Missing,    // there is no report.txt
+    };
+
+    QString folder;
+    RunFolderName name;               // a name that is no run folder's leaves it empty
+    std::vector<BackedUpFile> files;  // as run.json lists them; empty without one
+    Blocker blocker = Blocker::NoManifest;
+    Report report = Report::Missing;
+    QString outcome;  // the report's words, when it states an outcome
+
+    bool Restorable() const { return blocker == Blocker::None; }
+    // The products the run backed up, in run.json's order.
+    QStringList Products() const;
+};
+
+// Describes the run folder `folder`, as ListRunFolders names it. Reads nothing but the folder.
+RunDescription DescribeRun(const QString& folder);
+
+// The question asked before `run` is restored: which files go back to their backups, and that
+// the files as they are now are kept. Lines joined with CR LF.
+QString RestoreConfirmation(const RunDescription& run);
 
 // What became of one product's file.
 struct RestoredFile {

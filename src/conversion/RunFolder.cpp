@@ -8,6 +8,8 @@
 #include <QJsonObject>
 #include <QSaveFile>
 #include <QTextStream>
+#include <algorithm>
+#include <utility>
 
 #include "conversion/OpenClose.h"
 #include "conversion/ProductSettings.h"
@@ -143,26 +145,48 @@ std::optional<QString> ReadReportOutcome(const QString& folder) {
     return outcome;
 }
 
+QString RunFolderName::Text() const {
+    QString text = started.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    if (!suffix.isEmpty()) {
+        text += QStringLiteral(" (%1)").arg(suffix);
+    }
+    return text;
+}
+
+std::optional<RunFolderName> ParseRunFolderName(const QString& name) {
+    if (name.size() < kStampFormat.size()) {
+        return std::nullopt;
+    }
+    RunFolderName parsed;
+    parsed.started = QDateTime::fromString(name.left(kStampFormat.size()), kStampFormat);
+    if (!parsed.started.isValid()) {
+        return std::nullopt;
+    }
+    parsed.suffix = name.mid(kStampFormat.size() + 1);
+    parsed.number = parsed.suffix.isEmpty() ? 1 : parsed.suffix.toInt();
+    return parsed;
+}
+
 QStringList ListRunFolders(const QString& root) {
-    QStringList names = QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
-    // Only names that start with a time stamp; newest first. "-N" suffixes sort after their
-    // stamp, as they were made later in the same second.
-    QStringList runs;
-    for (const QString& name : names) {
-        if (name.size() >= kStampFormat.size() &&
-            QDateTime::fromString(name.left(kStampFormat.size()), kStampFormat).isValid()) {
-            runs << QDir(root).absoluteFilePath(name);
+    std::vector<std::pair<RunFolderName, QString>> runs;
+    for (const QString& name :
+         QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
+        if (std::optional<RunFolderName> parsed = ParseRunFolderName(name)) {
+            runs.emplace_back(std::move(*parsed), QDir(root).absoluteFilePath(name));
         }
     }
-    // By stamp, then by the number after it ("-10" after "-9"); none counts as 1.
-    const auto key = [](const QString& path) {
-        const QString name = QFileInfo(path).fileName();
-        const QString suffix = name.mid(kStampFormat.size() + 1);
-        return std::pair(name.left(kStampFormat.size()), suffix.isEmpty() ? 1 : suffix.toInt());
-    };
-    std::sort(runs.begin(), runs.end(),
-              [&](const QString& a, const QString& b) { return key(a) > key(b); });
-    return runs;
+    // Newest first: a later "-N" of the same second was made later.
+    std::sort(runs.begin(), runs.end(), [](const auto& a, const auto& b) {
+        if (a.first.started != b.first.started) {
+            return a.first.started > b.first.started;
+        }
+        return a.first.number > b.first.number;
+    });
+    QStringList paths;
+    for (const auto& run : runs) {
+        paths << run.second;
+    }
+    return paths;
 }
 
 int64_t TableRowCount(dao::DatabaseHandle& db, const QString& table) {

@@ -61,6 +61,18 @@ struct RunManifest {
 // Returns the folder's absolute path, or nullopt with `why` set when it cannot be created.
 std::optional<QString> CreateRunFolder(const QString& root, const QDateTime& now, QString& why);
 
+// What a run folder's name says: when its run started and which run of that second it was.
+struct RunFolderName {
+    QDateTime started;  // local time, to the second
+    int number = 1;     // 1 for the first run of its second, then 2, 3, ...
+    QString suffix;     // what follows "<stamp>-" as written ("2"); empty for the first run
+    // "2026-12-08 16:49:18 (2)": the start and, after the first run of that second, its suffix.
+    QString Text() const;
+};
+// The name of a run folder (without its path); nullopt when it does not start with a stamp. A
+// suffix that is no number (a copy renamed by hand) counts as number 0.
+std::optional<RunFolderName> ParseRunFolderName(const QString& name);
+
 // Writes run.json into `folder` atomically; false with `why` set on failure.
 bool WriteManifest(const QString& folder, const RunManifest& manifest, QString& why);
 // Reads run.json; nullopt when it is missing or cannot be parsed.
@@ -71,7 +83,8 @@ std::optional<RunManifest> ReadManifest(const QString& folder);
 // killed before its end).
 std::optional<QString> ReadReportOutcome(const QString& folder);
 
-// The run folders under `root`, newest first (by name, which is the start time).
+// The run folders under `root`, newest first: by the start time in their names, then by their
+// number in that second ("-10" is newer than "-9").
 QStringList ListRunFolders(const QString& root);
 
 // Hex SHA-256 of a file's bytes; empty when it cannot be read.

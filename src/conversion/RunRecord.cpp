@@ -9,7 +9,7 @@
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
+using text::kCrLf;
 
 // The free bytes at `path`, or at the nearest folder above it that exists; -1 when unknown.
 qint64 MeasureFreeSpace(const QString& path) {
@@ -31,17 +31,10 @@ QString Count(int64_t rows) {
 
 }  // namespace
 
-std::function<qint64(const QString&)>& RunRecord::FreeSpaceProbe() {
-    static std::function<qint64(const QString&)> probe;
-    return probe;
-}
+RunRecord::RunRecord(AppVersion version) : RunRecord(version, Seams{}) {}
 
-std::function<void(const QString&)>& RunRecord::BeforeVerifyHook() {
-    static std::function<void(const QString&)> hook;
-    return hook;
-}
-
-RunRecord::RunRecord(AppVersion version) : version_(version) {}
+RunRecord::RunRecord(AppVersion version, Seams seams)
+    : version_(version), seams_(std::move(seams)) {}
 
 RunRecord::~RunRecord() = default;
 
@@ -62,12 +55,73 @@ std::optional<QString> RunRecord::CopyAndVerify(const FileToBackUp& file, Backed
         return QStringLiteral("폴더를 만들 수 없습니다: %1").arg(Native(QFileInfo(target).path()));
     }
     db->BackupTo(target);
-    if (BeforeVerifyHook()) {
-        BeforeVerifyHook()(target);
+    if (seams_.beforeVerify) {
+        seams_.beforeVerify(target);
     }
     if (std::optional<QString> problem = VerifyDatabaseCopy(target, record.rowCounts)) {
         return QStringLiteral("%1 백업을 검증하지 못했습니다: %2").arg(file.product, *problem);
     }
+    return std::nullopt;
+}
+
+std::optional<QString> RunRecord::FreeSpaceProblem(const std::vector<FileToBackUp>& files) const {
+    qint64 needed = kBackupMargin;
+    for (const FileToBackUp& file : files) {
+        needed += QFileInfo((*file.db)->Name()).size();
+    }
+    const qint64 available =
+        seams_.freeSpace ? seams_.freeSpace(folder_) : MeasureFreeSpace(folder_);
+    if (available >= 0 && available < needed) {
+        return QStringLiteral(
+                   "디스크의 빈 공간이 부족합니다: 남은 공간 %1바이트, 필요한 공간 "
+                   "%2바이트")
+            .arg(available)
+            .arg(needed);
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> RunRecord::CopyAll(const std::vector<FileToBackUp>& files) {
+    // The originals are hashed while they are copied and the copies verified.
+    QStringList originals;
+    for (const FileToBackUp& file : files) {
+        originals << QFileInfo((*file.db)->Name()).absoluteFilePath();
+    }
+    FileHashing hashing(originals);
+    std::optional<QString> cause;
+    for (const FileToBackUp& file : files) {
+        BackedUpFile record;
+        try {
+            cause = CopyAndVerify(file, record);
+        } catch (...) {
+            cause = ErrorText(DescribeError(std::current_exception()));
+        }
+        manifest_.files.push_back(std::move(record));
+        if (cause) {
+            break;
+        }
+    }
+    const std::vector<QByteArray> hashes = hashing.Results();
+    for (size_t i = 0; i < manifest_.files.size() && i < hashes.size(); ++i) {
+        manifest_.files[i].sha256 = hashes[i];
+    }
+    return cause;
+}
+
+std::optional<QString> RunRecord::StartRecording() {
+    QString why;
+    if (!WriteManifest(folder_, manifest_, why)) {
+        return QStringLiteral("백업 정보를 쓸 수 없습니다: %1").arg(why);
+    }
+    StartReport();
+    if (report_.error() != QFileDevice::NoError) {
+        return QStringLiteral("보고서를 쓸 수 없습니다: %1").arg(report_.errorString());
+    }
+    std::vector<FailedRowsTable> tables;
+    for (const auto& [table, columns] : copiedTables_) {
+        tables.push_back({table, columns});
+    }
+    failedRows_ = std::make_unique<FailedRowsCsv>(QDir(folder_).filePath(kFailedRowsName), tables);
     return std::nullopt;
 }
 
@@ -80,62 +134,16 @@ std::optional<RunRecord::Failure> RunRecord::BackUp(const QString& runsRoot,
         return Failure{Native(runsRoot), why};
     }
     folder_ = *created;
-    std::optional<QString> cause;
-    qint64 needed = kBackupMargin;
-    for (const FileToBackUp& file : files) {
-        needed += QFileInfo((*file.db)->Name()).size();
-    }
-    const qint64 available =
-        FreeSpaceProbe() ? FreeSpaceProbe()(folder_) : MeasureFreeSpace(folder_);
-    if (available >= 0 && available < needed) {
-        cause = QStringLiteral(
-                    "디스크의 빈 공간이 부족합니다: 남은 공간 %1바이트, 필요한 공간 "
-                    "%2바이트")
-                    .arg(available)
-                    .arg(needed);
-    }
     manifest_ = RunManifest{
         started_,
         QStringLiteral("%1.%2.%3").arg(version_.Major).arg(version_.Minor).arg(version_.Revision),
         {}};
-    // The originals are hashed while they are copied and the copies verified.
-    QStringList originals;
-    for (const FileToBackUp& file : files) {
-        originals << QFileInfo((*file.db)->Name()).absoluteFilePath();
-    }
-    FileHashing hashing(cause ? QStringList() : originals);
-    for (const FileToBackUp& file : files) {
-        if (cause) {
-            break;
-        }
-        BackedUpFile record;
-        try {
-            cause = CopyAndVerify(file, record);
-        } catch (...) {
-            cause = ErrorText(DescribeError(std::current_exception()));
-        }
-        manifest_.files.push_back(std::move(record));
-    }
-    const std::vector<QByteArray> hashes = hashing.Results();
-    for (size_t i = 0; i < manifest_.files.size() && i < hashes.size(); ++i) {
-        manifest_.files[i].sha256 = hashes[i];
-    }
-    if (!cause && !WriteManifest(folder_, manifest_, why)) {
-        cause = QStringLiteral("백업 정보를 쓸 수 없습니다: %1").arg(why);
+    std::optional<QString> cause = FreeSpaceProblem(files);
+    if (!cause) {
+        cause = CopyAll(files);
     }
     if (!cause) {
-        StartReport();
-        if (report_.error() != QFileDevice::NoError) {
-            cause = QStringLiteral("보고서를 쓸 수 없습니다: %1").arg(report_.errorString());
-        }
-    }
-    if (!cause) {
-        std::vector<FailedRowsTable> tables;
-        for (const auto& [table, columns] : copiedTables_) {
-            tables.push_back({table, columns});
-        }
-        failedRows_ =
-            std::make_unique<FailedRowsCsv>(QDir(folder_).filePath(kFailedRowsName), tables);
+        cause = StartRecording();
     }
     if (cause) {
         report_.close();

@@ -38,7 +38,16 @@ public:
         QString cause;
     };
 
+    // What tests put in place of the file system: how free space is measured (bytes available at
+    // a path; -1 unknown), and a step between a backup's copy and its verification (to damage
+    // it). Empty, the file system is asked and nothing happens between.
+    struct Seams {
+        std::function<qint64(const QString&)> freeSpace{};
+        std::function<void(const QString&)> beforeVerify{};
+    };
+
     explicit RunRecord(AppVersion version);
+    RunRecord(AppVersion version, Seams seams);
     ~RunRecord() override;
     RunRecord(const RunRecord&) = delete;
     RunRecord& operator=(const RunRecord&) = delete;
@@ -71,19 +80,18 @@ public:
     // Whether a table copy's counts disagreed: rows after the copy other than the rows copied.
     bool CountsDisagreed() const { return countsDisagreed_; }
 
-    // Tests replace how free space is measured (bytes available at a path; -1 unknown); empty,
-    // the file system is asked.
-    static std::function<qint64(const QString&)>& FreeSpaceProbe();
-    // Tests damage a backup between its copy and its verification; empty otherwise.
-    static std::function<void(const QString&)>& BeforeVerifyHook();
-
 private:
+    // The steps of BackUp, each returning why the run must not start, or nothing.
+    std::optional<QString> FreeSpaceProblem(const std::vector<FileToBackUp>& files) const;
+    std::optional<QString> CopyAll(const std::vector<FileToBackUp>& files);
     std::optional<QString> CopyAndVerify(const FileToBackUp& file, BackedUpFile& record);
+    std::optional<QString> StartRecording();
     void StartReport();
     void Line(const QString& text);
     void FileLines(const QString& title, bool after);
 
     AppVersion version_;
+    Seams seams_;
     QDateTime started_;
     QString folder_;
     RunManifest manifest_;

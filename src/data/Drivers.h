@@ -30,8 +30,9 @@ struct OpenOptions {
     std::thread::id openingThread;
 
     // Runs work that may block for long (a statement over a whole table, a commit waiting on the
-    // disk): with a busy callback, on another thread while the opening thread keeps calling back;
-    // without one, or on any other thread, here and now. Whatever work throws is rethrown.
+    // disk): with a busy callback, on another thread while the opening thread keeps calling back
+    // (RunCallingBack); without one, or on any other thread, here and now. Whatever work throws
+    // is rethrown.
     void KeepBusyWhile(const std::function<void()>& work) const;
 };
 
@@ -60,8 +61,3 @@ std::shared_ptr<Database> OpenOdbcDatabase(const QString& path, OdbcTarget targe
                                            const OpenOptions& options);
 
 }  // namespace dao::detail
-
-namespace dao::testing {
-// How many databases opened by the engine are still referenced anywhere.
-int LiveDatabases();
-}  // namespace dao::testing

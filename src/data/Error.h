@@ -102,13 +102,15 @@ enum class ErrorKind : uint8_t {
     MissingSqliteOdbcDriver,
 };
 
-// What an error concerns. Empty parts are left out of the description.
+// What an error concerns. Empty parts are left out of the description. Contexts are written with
+// designated initializers ({.file = path}), naming the fields they fill; every field has a
+// default so that the others may go unnamed.
 struct ErrorContext {
-    QString file;  // the database file, as the driver names it
-    QString table;
-    QString column;       // "column" or "table.column"
-    QString driverText;   // the driver's own message
-    QStringList details;  // further words the situation's wording takes, in its order
+    QString file{};  // the database file, as the driver names it
+    QString table{};
+    QString column{};       // "column" or "table.column"
+    QString driverText{};   // the driver's own message
+    QStringList details{};  // further words the situation's wording takes, in its order
 };
 
 class Error : public std::exception {

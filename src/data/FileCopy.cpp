@@ -16,7 +16,8 @@ namespace {
 constexpr qint64 kChunk = 1 << 20;
 
 Error CopyError(const QString& from, const QString& to, const QString& why) {
-    return Error(errCannotOpenFile, ErrorKind::CopyFailed, {from, {}, {}, why, {to}});
+    return Error(errCannotOpenFile, ErrorKind::CopyFailed,
+                 {.file = from, .driverText = why, .details = {to}});
 }
 
 }  // namespace
@@ -24,7 +25,8 @@ Error CopyError(const QString& from, const QString& to, const QString& why) {
 void CopyFileBytes(const QString& from, const QString& to) {
     QFile in(from);
     if (!in.open(QIODevice::ReadOnly)) {
-        throw Error(errFileNotFound, ErrorKind::CopyFailed, {from, {}, {}, in.errorString(), {to}});
+        throw Error(errFileNotFound, ErrorKind::CopyFailed,
+                    {.file = from, .driverText = in.errorString(), .details = {to}});
     }
     QSaveFile out(to);
     // A database is never left half written under its own name, even where the folder does not
@@ -44,7 +46,7 @@ void CopyFileBytes(const QString& from, const QString& to) {
             const QString why = out.errorString();
             out.cancelWriting();
             if (out.error() == QFileDevice::ResourceError) {
-                throw Error(errDiskFull, ErrorKind::DiskFull, {to, {}, {}, why, {}});
+                throw Error(errDiskFull, ErrorKind::DiskFull, {.file = to, .driverText = why});
             }
             throw CopyError(from, to, why);
         }
@@ -52,7 +54,8 @@ void CopyFileBytes(const QString& from, const QString& to) {
     if (!out.commit()) {
         const QStorageInfo storage(QFileInfo(to).absolutePath());
         if (storage.isValid() && storage.bytesAvailable() < in.size()) {
-            throw Error(errDiskFull, ErrorKind::DiskFull, {to, {}, {}, out.errorString(), {}});
+            throw Error(errDiskFull, ErrorKind::DiskFull,
+                        {.file = to, .driverText = out.errorString()});
         }
         throw CopyError(from, to, out.errorString());
     }

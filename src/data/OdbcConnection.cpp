@@ -83,7 +83,8 @@ void Connection::Commit() {
     db_.rollback();
     const Error cause = detail::odbc::ToError(failure, Operation::Commit, {}, path_);
     throw Error(cause.Number(), ErrorKind::CommitFailed,
-                {QDir::toNativeSeparators(path_), {}, {}, {}, {QString::number(rows)}}, &cause)
+                {.file = QDir::toNativeSeparators(path_), .details = {QString::number(rows)}},
+                &cause)
         .WithRowsLost(rows);
 }
 

@@ -135,7 +135,7 @@ public:
 
     Error IgnoredError() const override {
         return Error(errRowIgnored, ErrorKind::RowIgnored,
-                     {QDir::toNativeSeparators(conn_.Path()), table_, {}, {}, {}});
+                     {.file = QDir::toNativeSeparators(conn_.Path()), .table = table_});
     }
 
     // Without a transaction a replay that fails half way could not be undone.
@@ -256,7 +256,7 @@ QString NextConnectionName() {
 // An error about the file being opened, which the message names in the platform's way.
 Error OpenError(int32_t number, ErrorKind kind, const QString& path,
                 const QString& driverText = {}) {
-    return Error(number, kind, {QDir::toNativeSeparators(path), {}, {}, driverText, {}});
+    return Error(number, kind, {.file = QDir::toNativeSeparators(path), .driverText = driverText});
 }
 
 struct ConnectResult {

@@ -330,8 +330,9 @@ std::pair<int32_t, ErrorKind> NumberAndKind(Failure failure, Operation operation
 
 Error ToError(const Diagnostic& d, Operation operation, const QString& table, const QString& file) {
     const auto [number, kind] = NumberAndKind(Classify(d), operation);
-    ErrorContext c{
-        file.isEmpty() ? QString() : QDir::toNativeSeparators(file), table, {}, d.message, {}};
+    ErrorContext c{.file = file.isEmpty() ? QString() : QDir::toNativeSeparators(file),
+                   .table = table,
+                   .driverText = d.message};
     // What the driver's message names: a table, a column ("t.c"), a rule, or nothing.
     const QString named = NameInMessage(d.message);
     if (!named.isEmpty()) {

@@ -177,7 +177,9 @@ void OdbcRecordset::TryPendingRow() {
     CheckPending();
     if (!conn_->SupportsTransactions()) {
         throw Error(errDriverFailure, ErrorKind::DriverFailure,
-                    {conn_->Path(), table_, {}, QStringLiteral("no transactions"), {}});
+                    {.file = conn_->Path(),
+                     .table = table_,
+                     .driverText = QStringLiteral("no transactions")});
     }
     // The try is rolled back: the rows saved before it are committed first, so that the
     // rollback cannot take them along.
@@ -216,7 +218,7 @@ bool OdbcRecordset::Store(Diagnostic* failure) {
 }
 
 Error OdbcRecordset::IgnoredError() const {
-    return Error(errRowIgnored, ErrorKind::RowIgnored, {conn_->Path(), table_, {}, {}, {}});
+    return Error(errRowIgnored, ErrorKind::RowIgnored, {.file = conn_->Path(), .table = table_});
 }
 
 int32_t OdbcRecordset::EditMode() {
@@ -306,7 +308,7 @@ void OdbcRecordset::EnsureUpdatable() const {
         throw Error(errReadOnly, ErrorKind::SnapshotReadOnly);
     }
     if (table_.isEmpty()) {
-        throw Error(errReadOnly, ErrorKind::QueryReadOnly, {{}, {}, {}, {}, {source_}});
+        throw Error(errReadOnly, ErrorKind::QueryReadOnly, {.details = {source_}});
     }
 }
 
@@ -337,7 +339,7 @@ void OdbcRecordset::RunCursor(Operation operation) {
         throw detail::odbc::ToError(failure, operation, table_, conn_->Path());
     }
     if (!cursor->isSelect()) {
-        throw Error(errInvalidArgument, ErrorKind::NotASelect, {{}, {}, {}, {}, {source_}});
+        throw Error(errInvalidArgument, ErrorKind::NotASelect, {.details = {source_}});
     }
     cursor_ = std::move(cursor);
     cursorRows_ = 0;

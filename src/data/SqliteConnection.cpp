@@ -116,7 +116,7 @@ void Connection::Commit() {
     batchOpen_ = false;
     batchRows_ = 0;
     throw Error(cause.Number(), ErrorKind::CommitFailed,
-                {path_, {}, {}, {}, {QString::number(rows)}}, &cause)
+                {.file = path_, .details = {QString::number(rows)}}, &cause)
         .WithRowsLost(rows);
 }
 
@@ -203,7 +203,7 @@ Statement Prepare(Connection& conn, const QByteArray& sql, const QString& table)
     }
     if (tail != nullptr && !OnlySeparators(tail)) {
         throw Error(errSyntax, ErrorKind::OneStatementOnly,
-                    {{}, {}, {}, {}, {QString::fromUtf8(tail).trimmed()}});
+                    {.details = {QString::fromUtf8(tail).trimmed()}});
     }
     return stmt;
 }

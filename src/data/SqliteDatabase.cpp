@@ -73,7 +73,7 @@ public:
         if (!QFile::rename(partial, path)) {
             QFile::remove(partial);
             throw Error(errCannotOpenFile, ErrorKind::CopyFailed,
-                        {conn_->Path(), {}, {}, {}, {path}});
+                        {.file = conn_->Path(), .details = {path}});
         }
     }
 
@@ -83,8 +83,7 @@ protected:
     std::shared_ptr<Recordset> OpenQuery(const QString& source, int32_t type) override {
         if (type == dbOpenDynaset) {
             conn_->CheckOpen();
-            throw Error(errInvalidArgument, ErrorKind::DynasetNeedsTable,
-                        {{}, {}, {}, {}, {source}});
+            throw Error(errInvalidArgument, ErrorKind::DynasetNeedsTable, {.details = {source}});
         }
         return Open(source.toUtf8(), QString(), type);
     }
@@ -126,13 +125,13 @@ private:
             return;
         }
         if (IsLockCode(rc)) {
-            throw Error(errDatabaseLocked, ErrorKind::FileLocked, {conn_->Path(), {}, {}, {}, {}});
+            throw Error(errDatabaseLocked, ErrorKind::FileLocked, {.file = conn_->Path()});
         }
         if (PrimaryCode(rc) == SQLITE_FULL) {
-            throw Error(errDiskFull, ErrorKind::DiskFull, {named, {}, {}, message, {}});
+            throw Error(errDiskFull, ErrorKind::DiskFull, {.file = named, .driverText = message});
         }
         throw Error(errCannotOpenFile, ErrorKind::CopyFailed,
-                    {conn_->Path(), {}, {}, message, {named}});
+                    {.file = conn_->Path(), .driverText = message, .details = {named}});
     }
 
     // Opens `sql`, which reads `table` whole, or another query when `table` is empty.
@@ -152,7 +151,7 @@ private:
         }
         if (sqlite3_stmt_readonly(select.get()) == 0) {
             throw Error(errInvalidArgument, ErrorKind::NotASelect,
-                        {{}, {}, {}, {}, {QString::fromUtf8(sql)}});
+                        {.details = {QString::fromUtf8(sql)}});
         }
         auto rs = std::make_shared<SqliteRecordset>(conn_, type == dbOpenDynaset, table,
                                                     std::move(select));
@@ -164,7 +163,7 @@ private:
 };
 
 Error FileError(int32_t number, ErrorKind kind, const QString& path, const QString& message = {}) {
-    return Error(number, kind, {path, {}, {}, message, {}});
+    return Error(number, kind, {.file = path, .driverText = message});
 }
 
 // Steps `sql` to its first row and puts the row's first value into `value`; SQLite's code.
@@ -219,7 +218,8 @@ void CheckWritable(sqlite3* db, const QString& path) {
     // would fail, perhaps after the other database of a run has been changed.
     const QString folder = QFileInfo(path).absolutePath();
     if (::access(QFile::encodeName(folder).constData(), W_OK) != 0) {
-        throw Error(errCannotOpenFile, ErrorKind::FolderNotWritable, {path, {}, {}, {}, {folder}});
+        throw Error(errCannotOpenFile, ErrorKind::FolderNotWritable,
+                    {.file = path, .details = {folder}});
     }
 #endif
 }
@@ -284,7 +284,7 @@ void CheckSqlitePathLength(const QString& path) {
     const int longest = vfs->mxPathname - kJournalSuffix;
     if (length > longest) {
         throw Error(errPathTooLong, ErrorKind::PathTooLong,
-                    {path, {}, {}, {}, {QString::number(length), QString::number(longest)}});
+                    {.file = path, .details = {QString::number(length), QString::number(longest)}});
     }
 }
 

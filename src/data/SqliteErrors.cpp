@@ -139,7 +139,7 @@ ErrorKind KindOf(int32_t number, const ErrorContext& c) {
 // for; SQLite's English message is shown only where it points at the cause.
 Error MakeError(int code, const QString& message, const QString& file, const QString& table) {
     const int32_t number = sqlite::ErrorNumber(code, message);
-    ErrorContext c{file, table, {}, message, {}};
+    ErrorContext c{.file = file, .table = table, .driverText = message};
     ReadNames(number, message, c);
     const ErrorKind kind = KindOf(number, c);
     if (kind == ErrorKind::DuplicateKey || kind == ErrorKind::ValidationRule) {
@@ -149,7 +149,7 @@ Error MakeError(int code, const QString& message, const QString& file, const QSt
 }
 
 Error TableLockedError(const QString& file, const QString& table) {
-    return Error(errTableLocked, ErrorKind::TableLocked, {file, table, {}, {}, {}});
+    return Error(errTableLocked, ErrorKind::TableLocked, {.file = file, .table = table});
 }
 
 Error ClosedError() {

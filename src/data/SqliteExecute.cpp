@@ -165,7 +165,7 @@ public:
     }
 
     Error IgnoredError() const override {
-        return Error(errRowIgnored, ErrorKind::RowIgnored, {conn_.Path(), table_, {}, {}, {}});
+        return Error(errRowIgnored, ErrorKind::RowIgnored, {.file = conn_.Path(), .table = table_});
     }
 
     bool Begin() override {

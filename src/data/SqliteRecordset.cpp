@@ -186,7 +186,8 @@ void SqliteRecordset::Store() {
         sqlite3_reset(stmt);
         // A trigger's RAISE(IGNORE) ends the INSERT without an error and without a row.
         if (sqlite3_changes64(conn_->Db()) == 0) {
-            throw Error(errRowIgnored, ErrorKind::RowIgnored, {conn_->Path(), table_, {}, {}, {}});
+            throw Error(errRowIgnored, ErrorKind::RowIgnored,
+                        {.file = conn_->Path(), .table = table_});
         }
         return;
     }
@@ -197,7 +198,8 @@ void SqliteRecordset::Store() {
         throw cause;  // only this row's statement was undone; the row stays pending
     }
     throw Error(cause.Number(), ErrorKind::BatchRolledBack,
-                {conn_->Path(), table_, {}, {}, {QString::number(lost)}}, &cause)
+                {.file = conn_->Path(), .table = table_, .details = {QString::number(lost)}},
+                &cause)
         .WithRowsLost(lost);
 }
 
@@ -308,13 +310,12 @@ void SqliteRecordset::CheckUpdatable() const {
 }
 
 Error SqliteRecordset::StrictTypeError(size_t column, const Value& v) const {
-    return Error(
-        errDataTypeConversion, ErrorKind::ColumnTypeRefuses,
-        {conn_->Path(),
-         table_,
-         table_ + QLatin1Char('.') + names_[column],
-         {},
-         {QLatin1String(StrictTypeName(strictTypes_[column])), QLatin1String(ValueTypeName(v))}});
+    return Error(errDataTypeConversion, ErrorKind::ColumnTypeRefuses,
+                 {.file = conn_->Path(),
+                  .table = table_,
+                  .column = table_ + QLatin1Char('.') + names_[column],
+                  .details = {QLatin1String(StrictTypeName(strictTypes_[column])),
+                              QLatin1String(ValueTypeName(v))}});
 }
 
 Error SqliteRecordset::OpenError(int rc) const {

@@ -2,26 +2,21 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
-#include <QGuiApplication>
-#include <QIcon>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScreen>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <exception>
 
 #include "data/Engine.h"
 #include "ui/InputBlocker.h"
-
-// The icon lives in a static library; nothing else would pull its resource into the program.
-static void InitUiResources() {
-    Q_INIT_RESOURCE(app);
-}
+#include "ui/WindowSetup.h"
 
 namespace {
+
+using text::kCrLf;
 
 // The design is laid out in twips. Qt lays widgets out in device-independent pixels and scales
 // them itself on high-DPI screens, so twips are converted once, at 96 dpi, and never again.
@@ -43,23 +38,18 @@ consteval QRect Place(Twips t) {
     return QRect(Px(t.left), Px(t.top), Px(t.width), Px(t.height));
 }
 
-constexpr int kClientWidth = Px(8835);
-constexpr int kClientHeight = Px(5685);
+static_assert(kWindowSize.width() == Px(8835) && kWindowSize.height() == Px(5685));
 
 // How often a run lets the window repaint, and how many progress writes go by between two
 // looks at the clock: the copy writes the bar once per row, so the common path must be cheap.
 constexpr qint64 kPaintIntervalMs = 50;
 constexpr int kCallsPerClockRead = 32;
 
-// The notes of the design use the classic nine-point size (12 px); a larger desktop default
-// would push the longest note past its label.
-constexpr int kFontPixelSize = 12;
-
 // Message box flags of the untrapped-error report: OK alone with the critical icon.
 constexpr int kUntrappedFlags = vbOKOnly + vbCritical;
 
 QString WithUnixBreaks(QString text) {
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(kCrLf, QStringLiteral("\n"));
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     return text;
 }
@@ -85,15 +75,7 @@ Form1::Form1(Platform& platform, QWidget* parent)
                           Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint),
       platform_(platform),
       conversion_(platform, *this, *this, *this) {
-    InitUiResources();
-    setWindowTitle(kDesignCaption);
-    setWindowIcon(QIcon(QStringLiteral(":/app.ico")));
-    setFixedSize(kClientWidth, kClientHeight);
-
-    QFont font = this->font();
-    font.setPixelSize(kFontPixelSize);
-    setFont(font);
-
+    SetUpWindow(*this, kDesignCaption);
     CreateButtonsAndLog();
     CreateNotes();
     CreateBarAndBoxes();
@@ -107,9 +89,7 @@ Form1::Form1(Platform& platform, QWidget* parent)
     connect(command1_, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(command2_, &QPushButton::clicked, this, &Form1::Command2_Click);
 
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        move(screen->availableGeometry().center() - rect().center());
-    }
+    CentreOnScreen(*this);
 }
 
 Form1::~Form1() = default;
@@ -202,10 +182,7 @@ QCheckBox* Form1::Check1(int index) const {
 }
 
 void Form1::Form_Load() {
-    const AppVersion version = platform_.Version();
-    setWindowTitle(windowTitle() + QStringLiteral(" ver.") + QString::number(version.Major) +
-                   QLatin1Char('.') + QString::number(version.Minor) + QLatin1Char('.') +
-                   QString::number(version.Revision));
+    setWindowTitle(windowTitle() + VersionCaption(platform_.Version()));
 }
 
 void Form1::Command1_Click() {
@@ -255,8 +232,8 @@ QString Form1::Text() const {
     // The raw text keeps every character as typed (toPlainText would turn no-break spaces into
     // spaces); paragraph and line separators both read as CR LF.
     QString text = text1_->document()->toRawText();
-    text.replace(QChar::ParagraphSeparator, QStringLiteral("\r\n"));
-    text.replace(QChar::LineSeparator, QStringLiteral("\r\n"));
+    text.replace(QChar::ParagraphSeparator, kCrLf);
+    text.replace(QChar::LineSeparator, kCrLf);
     return text;
 }
 

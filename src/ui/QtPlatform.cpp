@@ -25,6 +25,8 @@
 
 namespace {
 
+using text::kCrLf;
+
 // The button sets of the flags' low digit, in the order the flags count them for the default.
 std::vector<QMessageBox::StandardButton> ButtonsFor(int flags) {
     using B = QMessageBox;
@@ -84,7 +86,7 @@ QString TitleOr(const QString& title) {
 
 QString QtPlatform::DisplayText(const QString& text) {
     QString shown = text;
-    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    shown.replace(kCrLf, QStringLiteral("\n"));
     shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     return shown;
 }

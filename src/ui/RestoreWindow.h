@@ -58,6 +58,8 @@ public:
     const RestoreResult& LastResult() const { return lastResult_; }
 
 private:
+    // Creates and lays out the notes, the list and the buttons.
+    void CreateControls();
     void SelectionChanged();
 
     Platform& platform_;

@@ -33,8 +33,6 @@ protected:
         form.check = {1, 1};
     }
     void TearDown() override {
-        RunRecord::FreeSpaceProbe() = nullptr;
-        RunRecord::BeforeVerifyHook() = nullptr;
 #ifdef Q_OS_LINUX
         if (!mounted.isEmpty()) {
             ::umount(QFile::encodeName(mounted).constData());
@@ -60,7 +58,7 @@ protected:
         EXPECT_EQ(FileBytes(SourceFile()), sourceBytes);
         EXPECT_EQ(FileBytes(DestFile()), destBytes);
         EXPECT_TRUE(conversion.LastRunFolder().isEmpty());
-        EXPECT_EQ(dao::testing::LiveDatabases(), 0);
+        EXPECT_EQ(ProcessEngine().OpenDatabaseCount(), 0);
     }
 
     QByteArray sourceBytes;
@@ -111,7 +109,7 @@ TEST_F(BackupTest, TradersOnlyLeaveTheSourceOutOfTheBackup) {
 }
 
 TEST_F(BackupTest, TooLittleFreeSpaceStopsTheRunBeforeAnyChange) {
-    RunRecord::FreeSpaceProbe() = [](const QString&) { return qint64(1000); };
+    conversion.SetRecordSeams({.freeSpace = [](const QString&) { return qint64(1000); }});
     AnswerYes();
     conversion.Command1_Click();
     ExpectStoppedBeforeAnyChange(platform.runsFolder, QStringLiteral("남은 공간 1000바이트"));
@@ -131,18 +129,36 @@ TEST_F(BackupTest, AFolderThatCannotBeCreatedStopsTheRunBeforeAnyChange) {
 }
 
 TEST_F(BackupTest, ABackupThatFailsVerificationStopsTheRunBeforeAnyChange) {
-    RunRecord::BeforeVerifyHook() = [](const QString& path) {
+    conversion.SetRecordSeams({.beforeVerify = [](const QString& path) {
         // Damaged pages: the file keeps SQLite's header, its tables are garbage.
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::ReadWrite));
         file.seek(100);
         file.write(QByteArray(static_cast<int>(file.size()) - 100, '\x5a'));
-    };
+    }});
     AnswerYes();
     conversion.Command1_Click();
     ExpectStoppedBeforeAnyChange(platform.runsFolder,
                                  QStringLiteral("Dorvik 백업을 검증하지 못했습니다"));
     EXPECT_TRUE(ListRunFolders(platform.runsFolder).isEmpty());
+}
+
+TEST_F(BackupTest, ABackupShortOfRowsStopsTheRunBeforeAnyChange) {
+    // A copy that opens and passes SQLite's check but lacks rows: only the row counts find it.
+    conversion.SetRecordSeams({.beforeVerify = [](const QString& path) {
+        if (path.contains(QStringLiteral("/SolvanePlus/"))) {
+            ExecSql(path, "DELETE FROM trader;");
+        }
+    }});
+    AnswerYes();
+    conversion.Command1_Click();
+    ExpectStoppedBeforeAnyChange(
+        platform.runsFolder,
+        QStringLiteral("SolvanePlus 백업을 검증하지 못했습니다: 'trader' 테이블의 행 수가 "
+                       "다릅니다: 원본 1건, 복사본 0건"));
+    EXPECT_TRUE(QDir(platform.runsFolder)
+                    .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+                    .isEmpty());
 }
 
 #ifdef Q_OS_LINUX
@@ -157,14 +173,14 @@ TEST_F(BackupTest, AFullDiskStopsTheRunBeforeAnyChange) {
     }
     platform.runsFolder = mounted + QStringLiteral("/runs");
     // Unknown free space: the copy is tried and the disk fills under it.
-    RunRecord::FreeSpaceProbe() = [](const QString&) { return qint64(-1); };
+    conversion.SetRecordSeams({.freeSpace = [](const QString&) { return qint64(-1); }});
     AnswerYes();
     conversion.Command1_Click();
     ExpectStoppedBeforeAnyChange(platform.runsFolder, QStringLiteral("디스크 공간이 부족해"));
     EXPECT_TRUE(ListRunFolders(platform.runsFolder).isEmpty());
 
     // Measured, the same disk is found too small before anything is copied.
-    RunRecord::FreeSpaceProbe() = nullptr;
+    conversion.SetRecordSeams({});
     platform.calls.clear();
     AnswerYes();
     conversion.Command1_Click();

@@ -31,12 +31,10 @@ protected:
         ExecSql(path, sql);
         return path;
     }
-    std::shared_ptr<dao::Database> Open(const QString& path) const {
-        dao::DBEngine engine(enginetest::OptionsFor(GetParam()));
-        return engine.OpenDatabase(path);
-    }
+    std::shared_ptr<dao::Database> Open(const QString& path) { return engine_.OpenDatabase(path); }
 
     TempFolder folder_;
+    dao::DBEngine engine_{enginetest::OptionsFor(GetParam())};
 };
 
 // Whether the error's description names the file, with either separator (drivers differ on
@@ -86,7 +84,7 @@ TEST_P(EngineFiles, ADamagedFileIsRefusedAtOpen) {
     EXPECT_EQ(e.Number(), dao::errUnrecognisedFormat);
     EXPECT_TRUE(e.Description().contains(QString::fromUtf8("손상"))) << e.what();
     EXPECT_TRUE(NamesFile(e, path)) << e.what();
-    EXPECT_EQ(dao::testing::LiveDatabases(), 0);
+    EXPECT_EQ(engine_.OpenDatabaseCount(), 0);
 }
 
 #ifdef Q_OS_UNIX

@@ -153,6 +153,26 @@ TEST_F(FailedRowsCsvTest, ValuesAreWrittenAsTheSourceHoldsThem) {
     EXPECT_EQ(Str(row.Value(QStringLiteral("korean")).text), "(주)한빛상사");
 }
 
+TEST_F(FailedRowsCsvTest, ALineBreakOfEitherKindAloneIsQuoted) {
+    // A reader ends a record at a lone line feed or carriage return outside quotes.
+    EXPECT_EQ(FailedRowsCsv::Quoted(QStringLiteral("줄1\n줄2")), QStringLiteral("\"줄1\n줄2\""));
+    EXPECT_EQ(FailedRowsCsv::Quoted(QStringLiteral("줄1\r줄2")), QStringLiteral("\"줄1\r줄2\""));
+    EXPECT_EQ(FailedRowsCsv::Quoted(QStringLiteral("줄1 줄2")), QStringLiteral("줄1 줄2"));
+
+    const QStringList columns = {QStringLiteral("lf"), QStringLiteral("cr")};
+    FailedRowsCsv csv(Path(), {{QStringLiteral("t"), columns}});
+    ASSERT_TRUE(csv.Add(
+        QStringLiteral("t"), 4, {3421, QStringLiteral("형식"), 0}, columns,
+        {dao::Value::Text(QStringLiteral("a\nb")), dao::Value::Text(QStringLiteral("c\rd"))}));
+    const FailedRowsFile file = ReadFailedRows(Path());
+    ASSERT_EQ(file.rows.size(), 1u);
+    EXPECT_EQ(file.rows[0].position, 4);
+    EXPECT_TRUE(file.rows[0].Value(QStringLiteral("lf")).quoted);
+    EXPECT_EQ(Str(file.rows[0].Value(QStringLiteral("lf")).text), "a\nb");
+    EXPECT_TRUE(file.rows[0].Value(QStringLiteral("cr")).quoted);
+    EXPECT_EQ(Str(file.rows[0].Value(QStringLiteral("cr")).text), "c\rd");
+}
+
 TEST_F(FailedRowsCsvTest, ColumnsNotDeclaredWidenTheHeaderBeforeTheFirstRow) {
     FailedRowsCsv csv(Path(), {});
     ASSERT_TRUE(csv.Add(QStringLiteral("t"), 3, {0, QStringLiteral("거절"), 0},

@@ -322,7 +322,7 @@ public:
     }
 
     void ExpectNoFileLeftOpen() {
-        EXPECT_EQ(dao::testing::LiveDatabases(), 0);
+        EXPECT_EQ(ProcessEngine().OpenDatabaseCount(), 0);
         for (const QString& folder : {SourceFolder(), DestFolder()}) {
             for (const QString& name :
                  QDir(folder).entryList({QStringLiteral("*-journal"), QStringLiteral("*-wal")},
@@ -1316,7 +1316,7 @@ TEST_P(FolderFormRun, IsUsedAsItStandsAndTheRunCompletes) {
     ExpectSameContents(file(tmp.File(QStringLiteral("원본")), form_.folder), ExpectedSource(true));
     ExpectSameContents(file(tmp.File(QStringLiteral("대상")), form_.folder),
                        ExpectedDest(true, true));
-    EXPECT_EQ(dao::testing::LiveDatabases(), 0);
+    EXPECT_EQ(ProcessEngine().OpenDatabaseCount(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, FolderFormRun, ::testing::ValuesIn(kFolderForms),

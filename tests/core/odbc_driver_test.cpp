@@ -1,7 +1,7 @@
 // The ODBC driver, driven through the engine as the rest of the tool drives it. SQLite files are
 // sent through the SQLite ODBC driver, the only ODBC driver that runs here; the Access driver's
 // own behaviour (its SQLSTATEs and messages) is covered through the classification of its
-// diagnostics.
+// diagnostics (odbc_diagnostics_test.cpp).
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -91,7 +91,7 @@ protected:
 
     void TearDown() override {
         qInstallMessageHandler(g_previousHandler);
-        EXPECT_EQ(dao::testing::LiveDatabases(), 0);
+        EXPECT_EQ(Engine().OpenDatabaseCount(), 0);
         EXPECT_TRUE(QSqlDatabase::connectionNames().isEmpty())
             << QSqlDatabase::connectionNames().join(QLatin1Char(' ')).toStdString();
         for (const QString& m : g_messages) {
@@ -135,32 +135,6 @@ TEST_F(OdbcDriverTest, AccessFileWithoutAnAccessDriverFailsWith3170AndSaysWhatTo
 #endif
     // The file is left as it was.
     EXPECT_EQ(FileBytes(mdb), head);
-}
-
-TEST(OdbcAccessTextTest, NamesTheRedistributableOrThePlatform) {
-    dao::ErrorContext context;
-    context.file = QStringLiteral("/x/dbbasic.mdb");
-    const QString text =
-        dao::Error(dao::errInstallableIsam, dao::ErrorKind::MissingAccessDriver, context)
-            .Description();
-#ifdef _WIN32
-    EXPECT_TRUE(text.contains(QLatin1String("Microsoft Access Database Engine")));
-    // The driver this program's bitness lacks is named: the 64-bit program needs the Access
-    // Database Engine's driver, the 32-bit one finds the Jet driver that ships with Windows.
-    EXPECT_TRUE(text.contains(QLatin1String("Microsoft Access Driver (*.mdb, *.accdb)")));
-    if (sizeof(void*) == 8) {
-        EXPECT_TRUE(text.contains(QString::fromUtf8("64비트")));
-        EXPECT_TRUE(text.contains(QString::fromUtf8("32비트판")));
-        EXPECT_TRUE(text.contains(QLatin1String("Jet 4.0")));
-    } else {
-        EXPECT_TRUE(text.contains(QString::fromUtf8("32비트")));
-        EXPECT_TRUE(text.contains(QLatin1String("Microsoft Access Driver (*.mdb))")));
-        EXPECT_TRUE(text.contains(QLatin1String("Jet 4.0")));
-    }
-#else
-    EXPECT_TRUE(
-        text.contains(QString::fromUtf8("Microsoft Access ODBC 드라이버를 쓸 수 없습니다")));
-#endif
 }
 
 // ---- Reading
@@ -602,7 +576,7 @@ TEST_F(OdbcDriverTest, ExecuteFailsForAMissingTableOrColumnOrBadSyntax) {
 
 // A statement that one bad row fails as a whole is replayed row by row, as the Access driver needs.
 TEST_F(OdbcDriverTest, ARefusedStatementIsReplayedLeavingOutOnlyTheFailingRows) {
-    auto db = dao::DBEngine(ThroughOdbc()).OpenDatabase(file);
+    auto db = Open();
     const QString pclass = QStringLiteral(
         "Insert Into pclass (Code, ClassName,Used) values ('00001', '대분류명', true)");
     db->Execute(pclass);
@@ -807,136 +781,6 @@ TEST_F(OdbcDriverTest, AnExclusivelyLockedFileGives3261OnOpenRecordsetAnd3260OnW
     rs->Update();  // the pending row is saved once the lock is gone
     db->Close();
     EXPECT_EQ(QueryValue(file, "SELECT name FROM product WHERE code = 'L1'"), "l");
-}
-
-// ---- Diagnostics of the Access driver and others
-
-odbc::Diagnostic Diag(const char* state, const char* native, const char* message) {
-    return {QString::fromLatin1(state), QString::fromLatin1(native), QString::fromUtf8(message)};
-}
-
-TEST(OdbcDiagnosticTest, AccessDriverFailuresMapToTheClassicNumbers) {
-    using odbc::Operation;
-    const auto number = [](const odbc::Diagnostic& d, Operation op = Operation::Execute) {
-        return odbc::ToError(d, op, QStringLiteral("product")).Number();
-    };
-    const auto dup = Diag("23000", "-1605",
-                          "[Microsoft][ODBC Microsoft Access Driver] The changes you requested to "
-                          "the table were not successful because they would create duplicate "
-                          "values in the index, primary key, or relationship.");
-    EXPECT_EQ(odbc::Classify(dup), odbc::Failure::Duplicate);
-    EXPECT_EQ(number(dup, Operation::Update), dao::errDuplicateKey);
-    EXPECT_TRUE(odbc::IsRowFailure(odbc::Classify(dup)));
-
-    // A translated message still maps by its SQLSTATE.
-    const auto translated =
-        Diag("23000", "-1605",
-             "[Microsoft][ODBC Microsoft Access 드라이버] 요청한 내용을 처리하지 못했습니다.");
-    EXPECT_EQ(number(translated, Operation::Update), dao::errDuplicateKey);
-
-    const auto table =
-        Diag("42S02", "-1305",
-             "[Microsoft][ODBC Microsoft Access Driver] The Microsoft Access database "
-             "engine cannot find the input table or query 'prodct'. Make sure it "
-             "exists and that its name is spelled correctly.");
-    const dao::Error tableError = odbc::ToError(table, Operation::Execute, {});
-    EXPECT_EQ(tableError.Number(), dao::errObjectNotFound);
-    EXPECT_TRUE(tableError.Description().contains(QLatin1String("'prodct'")));
-
-    EXPECT_EQ(
-        number(Diag("07002", "-3010",
-                    "[Microsoft][ODBC Microsoft Access Driver] Too few parameters. Expected 1.")),
-        dao::errTooFewParameters);
-    EXPECT_EQ(number(Diag("07001", "-3010", "Too few parameters. Expected 1."), Operation::Execute),
-              dao::errTooFewParameters);
-    EXPECT_EQ(number(Diag("42S22", "0", "Unknown column")), dao::errTooFewParameters);
-    EXPECT_EQ(number(Diag("42000", "-3503",
-                          "[Microsoft][ODBC Microsoft Access Driver] Syntax error in UPDATE "
-                          "statement.")),
-              dao::errSyntax);
-    EXPECT_EQ(number(Diag("37000", "-3100", "Syntax error (missing operator) in query expression")),
-              dao::errSyntax);
-
-    const auto locked =
-        Diag("HY000", "-1102",
-             "[Microsoft][ODBC Microsoft Access Driver] Could not update; currently "
-             "locked by user 'admin' on machine 'PC'.");
-    EXPECT_EQ(number(locked, Operation::Execute), dao::errRecordLocked);
-    EXPECT_EQ(number(locked, Operation::Update), dao::errRecordLocked);
-    EXPECT_EQ(number(locked, Operation::OpenRecordset), dao::errTableLocked);
-    EXPECT_EQ(
-        number(Diag("HY000", "-1032",
-                    "[Microsoft][ODBC Microsoft Access Driver] Could not use '(unknown)'; file "
-                    "already in use."),
-               Operation::Open),
-        dao::errDatabaseLocked);
-    EXPECT_EQ(number(Diag("HYT00", "0", "Timeout expired"), Operation::OpenRecordset),
-              dao::errTableLocked);
-
-    const auto required = Diag("23000", "-1302",
-                               "Field 'product.name' cannot contain a Null value because the "
-                               "Required property for this field is set to True.");
-    EXPECT_EQ(number(required, Operation::Update), dao::errRequired);
-    EXPECT_EQ(number(Diag("23000", "-1316",
-                          "One or more values are prohibited by the validation rule set for "
-                          "'product'."),
-                     Operation::Update),
-              dao::errValidationRule);
-    EXPECT_EQ(number(Diag("22018", "-3030", "Data type mismatch in criteria expression.")),
-              dao::errDataTypeConversion);
-    EXPECT_FALSE(odbc::IsRowFailure(odbc::Classify(Diag("22018", "-3030", "Data type mismatch"))));
-
-    const auto other = Diag("HY000", "-1", "Something else");
-    EXPECT_EQ(number(other), dao::errDriverFailure);
-    EXPECT_TRUE(odbc::ToError(other, Operation::Execute)
-                    .Description()
-                    .contains(QLatin1String("Something else")));
-}
-
-TEST(OdbcDiagnosticTest, AMissingDriverIsRecognisedInEveryForm) {
-    for (const auto& d :
-         {Diag("IM002", "0",
-               "[Microsoft][ODBC Driver Manager] Data source name not found and no default "
-               "driver specified"),
-          Diag("", "0",
-               "[Microsoft][ODBC 드라이버 관리자] 데이터 원본 이름이 없고 기본 드라이버를 지정하지 "
-               "않았습니다."),
-          Diag("IM003", "160", "Specified driver could not be loaded due to system error 126"),
-          Diag("01000", "0",
-               "[unixODBC][Driver Manager]Can't open lib 'Microsoft Access Driver (*.mdb)' : file "
-               "not found")}) {
-        EXPECT_EQ(odbc::Classify(d), odbc::Failure::MissingDriver) << d.message.toStdString();
-        EXPECT_EQ(odbc::ToError(d, odbc::Operation::Open).Number(), dao::errInstallableIsam);
-    }
-}
-
-TEST(OdbcDiagnosticTest, SqliteDriverFailuresMapByTheirText) {
-    using odbc::Operation;
-    const auto error = [](const char* native, const char* message, Operation op) {
-        return odbc::ToError(Diag("S1000", native, message), op, QStringLiteral("t"));
-    };
-    EXPECT_EQ(error("1", "[SQLite]no such table: x (1)", Operation::Execute).Number(),
-              dao::errObjectNotFound);
-    EXPECT_EQ(error("1", "[SQLite]table t has no column named c (1)", Operation::Execute).Number(),
-              dao::errTooFewParameters);
-    const dao::Error notNull =
-        error("19", "[SQLite]NOT NULL constraint failed: t.name (19)", Operation::Update);
-    EXPECT_EQ(notNull.Number(), dao::errRequired);
-    EXPECT_TRUE(notNull.Description().contains(QLatin1String("'t.name'")));
-    EXPECT_EQ(
-        error("19", "[SQLite]CHECK constraint failed: v >= 0 (19)", Operation::Update).Number(),
-        dao::errValidationRule);
-    EXPECT_EQ(
-        error("19", "[SQLite]UNIQUE constraint failed: t.id (19)", Operation::Update).Number(),
-        dao::errDuplicateKey);
-    EXPECT_EQ(error("5", "[SQLite]database is locked (5)", Operation::Execute).Number(),
-              dao::errRecordLocked);
-    EXPECT_EQ(error("5", "[SQLite]database is locked (5)", Operation::OpenRecordset).Number(),
-              dao::errTableLocked);
-    EXPECT_EQ(error("1", "[SQLite]near \"selec\": syntax error (1)", Operation::Execute).Number(),
-              dao::errSyntax);
-    EXPECT_EQ(error("26", "[SQLite]file is not a database (26)", Operation::Open).Number(),
-              dao::errUnrecognisedFormat);
 }
 
 TEST(OdbcParsingTest, TableOfSelectAll) {

@@ -75,10 +75,14 @@ TEST_F(OpenCloseTest, MyOpenDBCreatesTheEngineOnceAndKeepsIt) {
     dao::DatabaseHandle b;
     ASSERT_TRUE(MyOpenDB(platform, a, file, 0));
     const dao::DBEngine* engine = CurrentEngine();
-    const int created = dao::DBEngine::CreatedCount();
+    ASSERT_NE(engine, nullptr);
+    const int open = engine->OpenDatabaseCount();
     ASSERT_TRUE(MyOpenDB(platform, b, file, 0));
     EXPECT_EQ(CurrentEngine(), engine);
-    EXPECT_EQ(dao::DBEngine::CreatedCount(), created);
+    // The second database was opened by the same engine, not by one made in its place.
+    EXPECT_EQ(engine->OpenDatabaseCount(), open + 1);
+    CloseObject(b);
+    CloseObject(a);
 }
 
 TEST_F(OpenCloseTest, RecordsetOnAnEmptyDatabaseHandleBeepsAndNamesTheQuery) {
@@ -171,10 +175,10 @@ TEST_F(OpenCloseTest, CloseObjectEmptiesTheHandleAndIgnoresAnEmptyOne) {
     CloseObject(db);
     EXPECT_TRUE(db.IsEmpty());
     ASSERT_TRUE(MyOpenDB(platform, db, file, 0));
-    const int live = dao::testing::LiveDatabases();
+    const int live = ProcessEngine().OpenDatabaseCount();
     CloseObject(db);
     EXPECT_TRUE(db.IsEmpty());
-    EXPECT_EQ(dao::testing::LiveDatabases(), live - 1);
+    EXPECT_EQ(ProcessEngine().OpenDatabaseCount(), live - 1);
     CloseObject(db);
     EXPECT_TRUE(db.IsEmpty());
     EXPECT_THROW(db->Execute(QStringLiteral("DELETE FROM product")), dao::Error);

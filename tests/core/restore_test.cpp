@@ -10,13 +10,16 @@
 #include <QFileInfo>
 #include <memory>
 
+#include "conversion/OpenClose.h"
 #include "conversion/ProductSettings.h"
 #include "conversion/RunFolder.h"
+#include "core/EngineDrivers.h"
 #include "data/EngineOptions.h"
 #include "data/Error.h"
 #include "data/FileCopy.h"
 #include "support/FileContents.h"
 #include "support/OtherProgramLock.h"
+#include "support/Raised.h"
 #include "support/RestoreFixture.h"
 
 namespace {
@@ -25,7 +28,7 @@ const QDateTime kStarted(QDate(2026, 12, 8), QTime(16, 49, 18));
 const QDateTime kRestored(QDate(2026, 12, 9), QTime(9, 5, 0));
 
 dao::Error DiskFull(const QString& to) {
-    return dao::Error(dao::errDiskFull, dao::ErrorKind::DiskFull, {to, {}, {}, {}, {}});
+    return dao::Error(dao::errDiskFull, dao::ErrorKind::DiskFull, {.file = to});
 }
 
 class RestoreTest : public RestoreFixture {
@@ -233,6 +236,34 @@ TEST_F(RestoreTest, ADamagedDatabaseIsReplacedByItsBackup) {
     ExpectSameContents(DestFile(), Backup(kDestProduct));
 }
 
+// A file that keeps SQLite's header but whose pages are garbage: the driver finds the damage at
+// its open and says so (DamagedFile). The restore is the very fix for it, so its check of the
+// products' files lets it through, whichever driver opens it.
+class DamagedTargetTest : public RestoreTest,
+                          public ::testing::WithParamInterface<enginetest::Driver> {};
+
+TEST_P(DamagedTargetTest, IsReplacedByItsBackup) {
+    QFile dest(DestFile());
+    ASSERT_TRUE(dest.open(QIODevice::ReadWrite));
+    const qint64 size = dest.size();
+    ASSERT_TRUE(dest.seek(100));
+    dest.write(QByteArray(static_cast<qsizetype>(size - 100), '\x5a'));
+    dest.close();
+    const dao::EngineOptionsScope driver(enginetest::OptionsFor(GetParam()));
+    const dao::Error refused = Raised([&] { ProcessEngine().OpenDatabase(DestFile()); });
+    EXPECT_EQ(refused.Kind(), dao::ErrorKind::DamagedFile) << refused.what();
+
+    const RestoreResult result = Restore();
+
+    EXPECT_EQ(result.outcome, RestoreResult::Outcome::Restored) << result.message.toStdString();
+    ExpectSameContents(DestFile(), Backup(kDestProduct));
+    ExpectSameContents(SourceFile(), Backup(kSourceProduct));
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, DamagedTargetTest,
+                         ::testing::ValuesIn(enginetest::DriversToRun()),
+                         [](const auto& info) { return enginetest::DriverName(info.param); });
+
 TEST_F(RestoreTest, ASecondFileThatCannotBeCopiedPutsTheFirstBack) {
     int copies = 0;
     const RestoreResult result = Restore([&](const QString& from, const QString& to) {
@@ -345,6 +376,114 @@ TEST_F(RestoreFixture, RunFoldersListNewestFirstAndTellAReportWithoutOutcome) {
     EXPECT_EQ(ReadReportOutcome(older), QStringLiteral("정상 완료"));
     EXPECT_EQ(ReadReportOutcome(killed), std::nullopt);
     EXPECT_EQ(ReadReportOutcome(noReport), std::nullopt);
+}
+
+TEST(RunFolderNames, RunsOfOneSecondListByTheirNumberNotTheirNameAsText) {
+    // "-10" sorts before "-9" as text; it was made after it.
+    TempFolder tmp;
+    const QString root = tmp.File(QStringLiteral("runs"));
+    QStringList made;
+    QString why;
+    for (int i = 0; i < 11; ++i) {
+        const std::optional<QString> folder = CreateRunFolder(root, kStarted, why);
+        ASSERT_TRUE(folder.has_value()) << why.toStdString();
+        made.prepend(*folder);
+    }
+    ASSERT_TRUE(made.first().endsWith(QStringLiteral("-11")));
+    ASSERT_TRUE(made.at(1).endsWith(QStringLiteral("-10")));
+    ASSERT_TRUE(made.at(2).endsWith(QStringLiteral("-9")));
+    EXPECT_EQ(ListRunFolders(root), made);
+}
+
+TEST(RunFolderNames, TellTheStartAndTheNumberWithinItsSecond) {
+    const std::optional<RunFolderName> first =
+        ParseRunFolderName(QStringLiteral("20261208-164918"));
+    ASSERT_TRUE(first.has_value());
+    EXPECT_EQ(first->started, kStarted);
+    EXPECT_EQ(first->number, 1);
+    EXPECT_EQ(first->Text(), QStringLiteral("2026-12-08 16:49:18"));
+
+    const std::optional<RunFolderName> tenth =
+        ParseRunFolderName(QStringLiteral("20261208-164918-10"));
+    ASSERT_TRUE(tenth.has_value());
+    EXPECT_EQ(tenth->started, kStarted);
+    EXPECT_EQ(tenth->number, 10);
+    EXPECT_EQ(tenth->Text(), QStringLiteral("2026-12-08 16:49:18 (10)"));
+
+    // A copy renamed by hand is still listed, under what its name says after the stamp.
+    const std::optional<RunFolderName> copy =
+        ParseRunFolderName(QStringLiteral("20261208-164918 - 복사본"));
+    ASSERT_TRUE(copy.has_value());
+    EXPECT_EQ(copy->number, 0);
+    EXPECT_EQ(copy->Text(), QStringLiteral("2026-12-08 16:49:18 (- 복사본)"));
+
+    EXPECT_FALSE(ParseRunFolderName(QStringLiteral("before-restore")).has_value());
+    EXPECT_FALSE(ParseRunFolderName(QStringLiteral("2026120")).has_value());
+    EXPECT_FALSE(ParseRunFolderName(QStringLiteral("20261308-164918")).has_value());
+}
+
+// What a list of runs shows of each, and that the restore refuses exactly the runs it says cannot
+// be restored.
+TEST_F(RestoreFixture, ARunIsDescribedAsTheRestoreSeesIt) {
+    const QString done = MakeRun(kStarted, QStringLiteral("정상 완료"));
+    const QString killed = MakeRun(kStarted.addSecs(1), std::nullopt);
+    const QString noReport = MakeRun(kStarted.addSecs(2), std::nullopt, false);
+    const QString noBackup = MakeRun(kStarted.addSecs(3));
+    ASSERT_TRUE(QFile::remove(QDir(noBackup).filePath(QStringLiteral("Dorvik/dbbasic.mdb"))));
+    const QString noManifest = MakeRun(kStarted.addSecs(4));
+    ASSERT_TRUE(QFile::remove(QDir(noManifest).filePath(kRunManifestName)));
+    const QString noFiles = MakeRun(kStarted.addSecs(5));
+    QString why;
+    ASSERT_TRUE(WriteManifest(noFiles, RunManifest{kStarted, QStringLiteral("1.0.4"), {}}, why));
+
+    const RunDescription described = DescribeRun(done);
+    EXPECT_EQ(described.folder, done);
+    EXPECT_EQ(described.name.Text(), QStringLiteral("2026-12-08 16:49:18"));
+    EXPECT_EQ(described.Products(), (QStringList{kSourceProduct, kDestProduct}));
+    ASSERT_EQ(described.files.size(), 2u);
+    EXPECT_EQ(described.files[1].originalPath, QDir::cleanPath(DestFile()));
+    EXPECT_EQ(described.blocker, RunDescription::Blocker::None);
+    EXPECT_EQ(described.report, RunDescription::Report::Outcome);
+    EXPECT_EQ(described.outcome, QStringLiteral("정상 완료"));
+
+    EXPECT_EQ(DescribeRun(killed).report, RunDescription::Report::NoOutcome);
+    EXPECT_TRUE(DescribeRun(killed).outcome.isEmpty());
+    EXPECT_EQ(DescribeRun(noReport).report, RunDescription::Report::Missing);
+    EXPECT_EQ(DescribeRun(noBackup).blocker, RunDescription::Blocker::BackupMissing);
+    EXPECT_EQ(DescribeRun(noBackup).Products(), (QStringList{kSourceProduct, kDestProduct}));
+    EXPECT_EQ(DescribeRun(noManifest).blocker, RunDescription::Blocker::NoManifest);
+    EXPECT_TRUE(DescribeRun(noManifest).Products().isEmpty());
+    EXPECT_EQ(DescribeRun(noFiles).blocker, RunDescription::Blocker::NoManifest);
+
+    for (const QString& folder : ListRunFolders(RunsRoot())) {
+        const RunDescription run = DescribeRun(folder);
+        const RestoreResult result = RestoreRun(platform, folder, kRestored);
+        EXPECT_EQ(result.outcome == RestoreResult::Outcome::Refused, !run.Restorable())
+            << folder.toStdString() << "\n"
+            << result.message.toStdString();
+    }
+}
+
+TEST_F(RestoreFixture, TheConfirmationNamesTheRunAndEachFileItPutsBack) {
+    const QString run = MakeRun(kStarted.addSecs(1));
+    MakeRun(kStarted.addSecs(1));
+    const QString second = ListRunFolders(RunsRoot()).value(0);
+    ASSERT_NE(second, run);
+    const QString lines = QStringLiteral("Dorvik: ") + QDir::toNativeSeparators(SourceFile()) +
+                          QStringLiteral("\r\nSolvanePlus: ") +
+                          QDir::toNativeSeparators(DestFile());
+    const QString rest = QStringLiteral(
+        "\r\n\r\n지금 파일의 자료는 백업한 때의 자료로 바뀝니다. 지금 파일은 백업 폴더에 따로 "
+        "보관합니다.\r\nDorvik 또는 SolvanePlus 프로그램이 열려 있을 경우 닫고 "
+        "시작하세요.\r\n복원 하시겠습니까?");
+    EXPECT_EQ(RestoreConfirmation(DescribeRun(run)),
+              QStringLiteral("2026-12-08 16:49:19에 실행한 작업 전의 백업으로 다음 파일을 "
+                             "되돌립니다.\r\n") +
+                  lines + rest);
+    EXPECT_EQ(RestoreConfirmation(DescribeRun(second)),
+              QStringLiteral("2026-12-08 16:49:19 (2)에 실행한 작업 전의 백업으로 다음 파일을 "
+                             "되돌립니다.\r\n") +
+                  lines + rest);
 }
 
 }  // namespace

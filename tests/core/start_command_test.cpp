@@ -35,7 +35,7 @@ protected:
     void ExpectFilesUntouched() {
         EXPECT_EQ(FileBytes(SourceFile()), sourceBefore);
         EXPECT_EQ(FileBytes(DestFile()), destBefore);
-        EXPECT_EQ(dao::testing::LiveDatabases(), 0);
+        EXPECT_EQ(ProcessEngine().OpenDatabaseCount(), 0);
     }
     std::vector<QString> BoxTexts() const {
         std::vector<QString> texts;
@@ -139,7 +139,7 @@ TEST_F(StartCommandTest, ACompleteRunLogsCopiesBetweenTheOpeningAndClosingLines)
     EXPECT_EQ(platform.MessageBoxes()[1].flags, vbOKOnly);
     EXPECT_EQ(conversion.SourceDbPath, SourceFolder());
     EXPECT_EQ(conversion.DestDbPath, DestFolder());
-    EXPECT_EQ(dao::testing::LiveDatabases(), 0);
+    EXPECT_EQ(ProcessEngine().OpenDatabaseCount(), 0);
     EXPECT_FALSE(conversion.LastRunHadErrors());
 }
 
@@ -267,7 +267,7 @@ TEST_F(StartCommandTest, AStatementThatCannotRunStopsTheRunAndClosesBoth) {
     EXPECT_TRUE(form.text.contains(QStringLiteral("오류로 작업 중단: Error 3146")));
     EXPECT_FALSE(form.text.contains(QStringLiteral("자료 교체 완료")));
     EXPECT_FALSE(form.text.contains(QStringLiteral("trader")));
-    EXPECT_EQ(dao::testing::LiveDatabases(), 0);
+    EXPECT_EQ(ProcessEngine().OpenDatabaseCount(), 0);
     // What ran before the failing statement stays done.
     EXPECT_EQ(QueryValue(DestFile(), "SELECT count(*) FROM product"), "3");
     // The box names the run folder, whose report ends with the stop and the failing statement.

@@ -76,7 +76,7 @@ TEST_F(TableCopyTest, AnEmptySourceDeletesNothingAndTouchesNothing) {
     EXPECT_TRUE(platform.calls.empty());
     EXPECT_EQ(form.maxWrites + form.valueWrites, 0);
     EXPECT_EQ(Dest("SELECT code FROM trader"), (std::vector<Row>{{"OLDT"}}));
-    EXPECT_EQ(dao::testing::LiveDatabases(), 0);
+    EXPECT_EQ(ProcessEngine().OpenDatabaseCount(), 0);
 }
 
 TEST_F(TableCopyTest, ASourceTableThatCannotBeOpenedIsLoggedAndLeavesTheDestination) {

@@ -6,10 +6,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <memory>
@@ -102,6 +104,12 @@ TEST_F(RestoreWindowTest, LooksLikeTheMainWindow) {
     EXPECT_FALSE(w.windowIcon().isNull());
     EXPECT_EQ(w.windowIcon().pixmap(32).toImage(), form.windowIcon().pixmap(32).toImage());
     EXPECT_EQ(w.size(), form.size());
+
+    // Both start centred on the screen.
+    const RestoreWindow unshown(platform);
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_LE((unshown.geometry().center() - screen.center()).manhattanLength(), 2);
+    EXPECT_LE((form.geometry().center() - screen.center()).manhattanLength(), 2);
 }
 
 TEST_F(RestoreWindowTest, AnEmptyRunsFolderSaysThereIsNoRunYet) {
