@@ -68,9 +68,6 @@ public:
     // Another journal that is told everything this one is told (tests watch a run through it).
     void AlsoTell(RunJournal* observer) { observer_ = observer; }
 
-    // Whether a table copy's counts disagreed: rows after the copy other than the rows copied.
-    bool CountsDisagreed() const { return countsDisagreed_; }
-
     // Tests replace how free space is measured (bytes available at a path; -1 unknown); empty,
     // the file system is asked.
     static std::function<qint64(const QString&)>& FreeSpaceProbe();
@@ -90,6 +87,5 @@ private:
     QFile report_;
     std::unique_ptr<FailedRowsCsv> failedRows_;
     std::vector<std::pair<QString, QStringList>> copiedTables_;
-    bool countsDisagreed_ = false;
     RunJournal* observer_ = nullptr;
 };
