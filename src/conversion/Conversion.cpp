@@ -4,13 +4,14 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QStringList>
+#include <algorithm>
 
+#include "conversion/CopyReport.h"
 #include "conversion/ProductSettings.h"
 #include "conversion/TableCopy.h"
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
 const QString kRule = QString(40, QLatin1Char('-'));
 
 // The open options of both databases: shared, read and write.
@@ -66,8 +67,13 @@ Conversion::Conversion(Platform& platform, LogPane& log, ProgressBar& progress, 
 
 void Conversion::CopyData(dao::DatabaseHandle& sourceDb, dao::DatabaseHandle& destDb,
                           const QString& tableName) {
-    TableCopy(platform_, log_, progress_, sourceDb, destDb, tableName, runHadErrors_, journal_)
-        .Run();
+    // The copy tells the report of each error as it meets it; the report words the rest when the
+    // copy returns.
+    CopyReport report(platform_, log_, progress_, tableName, journal_);
+    TableCopyOutcome outcome =
+        TableCopy(platform_, progress_, sourceDb, destDb, tableName, journal_, report).Run();
+    report.Tell(outcome, sourceDb);
+    copies_.push_back(std::move(outcome));
 }
 
 void Conversion::RunRecipe(const Recipe& recipe, dao::DatabaseHandle& sourceDb,
@@ -121,7 +127,7 @@ void Conversion::ExecuteCounted(dao::DatabaseHandle& db, const RecipeStep& step)
         reason->number == dao::errDuplicateKey) {
         return;
     }
-    runHadErrors_ = true;
+    statementLeftRowsOut_ = true;
     log_.AddLog(
         QStringLiteral("%1 실행 중 오류: %2건 적용, %3건 빠짐 (첫 오류: %4)")
             .arg(step.statement)
@@ -297,6 +303,7 @@ void Conversion::CloseQuietly(dao::DatabaseHandle& db) {
 
 void Conversion::StopOnError(const ErrorInfo& error, dao::DatabaseHandle& sourceDb,
                              dao::DatabaseHandle& destDb) {
+    stoppedByError_ = true;
     CloseQuietly(sourceDb);
     CloseQuietly(destDb);
     log_.AddLog(QStringLiteral("오류로 작업 중단: ") + ErrorText(error));
@@ -365,13 +372,19 @@ void Conversion::FinishRecord(const QString& outcome) {
     journal_ = journalBeforeRun_;
 }
 
+bool Conversion::RunHadErrors() const {
+    // A run ends "with errors" when anything it was to do was left undone: a table copy that met
+    // errors or whose table, counted after the copy, holds other rows than those copied (it did
+    // not end as the log says), a statement that left rows out, or an error that stopped it.
+    const bool copiesFailed = std::any_of(
+        copies_.begin(), copies_.end(),
+        [](const TableCopyOutcome& copy) { return copy.HadErrors() || copy.CountsDisagree(); });
+    return copiesFailed || statementLeftRowsOut_ || stoppedByError_;
+}
+
 void Conversion::ReportCompletion() {
-    // A table whose rows after the copy are not the rows it copied did not end as the log says.
-    if (record_ && record_->CountsDisagreed()) {
-        runHadErrors_ = true;
-    }
     log_.AddLog(kRule);
-    if (runHadErrors_) {
+    if (RunHadErrors()) {
         log_.AddLog(QStringLiteral("자료 교체 완료 (오류 있음: 작업 기록을 확인하세요)"));
         log_.AddLog(kRule);
         FinishRecord(QStringLiteral("완료 (오류 있음)"));
@@ -407,7 +420,9 @@ void Conversion::Command1_Click() {
         return;
     }
 
-    runHadErrors_ = false;
+    copies_.clear();
+    statementLeftRowsOut_ = false;
+    stoppedByError_ = false;
     lastRunFolder_.clear();
     failedRowsPath_.clear();
     log_.SetText(QString());

@@ -11,6 +11,7 @@
 #include "conversion/Recipes.h"
 #include "conversion/RunJournal.h"
 #include "conversion/RunRecord.h"
+#include "conversion/TableCopy.h"
 #include "data/Engine.h"
 
 // One conversion run: the Start command, which runs the product and trader recipes, each of
@@ -43,8 +44,9 @@ public:
     // Tests: what each run's record uses in place of the file system (RunRecord::Seams).
     void SetRecordSeams(RunRecord::Seams seams) { recordSeams_ = std::move(seams); }
 
-    // Whether the last run's table copies reported any failure.
-    bool LastRunHadErrors() const { return runHadErrors_; }
+    // Whether the last run (or the copies made since it, without one) had errors, as its end
+    // tells the user.
+    bool LastRunHadErrors() const { return RunHadErrors(); }
 
     // The run folder of the last run that got as far as its backup; empty otherwise.
     QString LastRunFolder() const { return lastRunFolder_; }
@@ -79,6 +81,8 @@ private:
     QString RunFolderLines() const;
     // Ends the run's report with its outcome and the log pane's text.
     void FinishRecord(const QString& outcome);
+    // The one place that decides whether the run had errors.
+    bool RunHadErrors() const;
     // Logs and shows how a run that reached its end went.
     void ReportCompletion();
     // Ends a run that an error stopped: reports it, closes both databases, logs it.
@@ -91,7 +95,11 @@ private:
     LogPane& log_;
     ProgressBar& progress_;
     CheckBoxes& check1_;
-    bool runHadErrors_ = false;
+    // What the run met, since its start: each table copy's outcome, whether a statement left
+    // rows out, whether an error stopped it.
+    std::vector<TableCopyOutcome> copies_;
+    bool statementLeftRowsOut_ = false;
+    bool stoppedByError_ = false;
     RunJournal* journal_ = nullptr;
     // The record of the run in progress, from its backup on.
     std::unique_ptr<RunRecord> record_;

@@ -8,7 +8,6 @@
 
 namespace {
 
-using text::kCrLf;
 const QStringList kFixedColumns = {QStringLiteral("테이블"), QStringLiteral("위치"),
                                    QStringLiteral("오류 번호"), QStringLiteral("오류 설명")};
 

@@ -26,12 +26,9 @@ inline constexpr int kMsgBoxDefaultMask = 0xf00;
 // The default button's digit counts buttons from the left: 256 is the second.
 inline constexpr int kMsgBoxDefaultShift = 8;
 
-namespace text {
 // The line break of every text the tool shows or writes: message boxes, the log pane,
-// failed-rows.csv. In a namespace of its own, so that a file that still keeps a local constant
-// of the same name does not make the name ambiguous.
+// failed-rows.csv.
 inline const QString kCrLf = QStringLiteral("\r\n");
-}  // namespace text
 
 // The button the user pressed; a box that went away without a button gives vbCancel.
 // clang-format off

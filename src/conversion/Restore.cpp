@@ -17,8 +17,6 @@
 
 namespace {
 
-using text::kCrLf;
-
 QString Native(const QString& path) {
     return QDir::toNativeSeparators(path);
 }

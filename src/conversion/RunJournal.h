@@ -21,6 +21,11 @@ struct TableCopyCounts {
     int64_t copied = 0;
     int64_t failed = 0;
     int64_t destAfter = -1;
+
+    // Whether the destination holds, after the copy, exactly the rows copied: fewer or more (a
+    // trigger's, another program's) is a table that did not end as the log says. A copy that
+    // found no source rows leaves the destination as it was.
+    bool Agree() const { return destAfter == copied || (sourceRows == 0 && failed == 0); }
 };
 
 class RunJournal {

@@ -9,8 +9,6 @@
 
 namespace {
 
-using text::kCrLf;
-
 // The free bytes at `path`, or at the nearest folder above it that exists; -1 when unknown.
 qint64 MeasureFreeSpace(const QString& path) {
     QFileInfo info(path);
@@ -242,10 +240,7 @@ void RunRecord::TableCopied(const TableCopyCounts& counts) {
     if (observer_ != nullptr) {
         observer_->TableCopied(counts);
     }
-    // A copy that found no source rows leaves the destination as it was.
-    const bool agree =
-        counts.destAfter == counts.copied || (counts.sourceRows == 0 && counts.failed == 0);
-    countsDisagreed_ = countsDisagreed_ || !agree;
+    const bool agree = counts.Agree();
     Line(QStringLiteral(
              "%1 %2 복사: 원본 %3, 대상 이전 %4, 복사 %5, 실패 %6, 대상 이후 %7, 이후=복사: %8")
              .arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")), counts.tableName,

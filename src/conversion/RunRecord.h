@@ -77,9 +77,6 @@ public:
     // Another journal that is told everything this one is told (tests watch a run through it).
     void AlsoTell(RunJournal* observer) { observer_ = observer; }
 
-    // Whether a table copy's counts disagreed: rows after the copy other than the rows copied.
-    bool CountsDisagreed() const { return countsDisagreed_; }
-
 private:
     // The steps of BackUp, each returning why the run must not start, or nothing.
     std::optional<QString> FreeSpaceProblem(const std::vector<FileToBackUp>& files) const;
@@ -98,6 +95,5 @@ private:
     QFile report_;
     std::unique_ptr<FailedRowsCsv> failedRows_;
     std::vector<std::pair<QString, QStringList>> copiedTables_;
-    bool countsDisagreed_ = false;
     RunJournal* observer_ = nullptr;
 };

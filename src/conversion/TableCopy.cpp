@@ -1,6 +1,5 @@
 #include "conversion/TableCopy.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QStorageInfo>
@@ -13,11 +12,6 @@
 
 namespace {
 
-const QString kCrLf = QStringLiteral("\r\n");
-
-// Listed rows between two progress writes while the failed rows are read back.
-constexpr int64_t kRowsPerProgressBeat = 256;
-
 bool IsLockError(int32_t number) {
     return number == dao::errRecordLocked || number == dao::errTableLocked ||
            number == dao::errDatabaseLocked;
@@ -25,17 +19,28 @@ bool IsLockError(int32_t number) {
 
 }  // namespace
 
-TableCopy::TableCopy(Platform& platform, LogPane& log, ProgressBar& progress,
-                     dao::DatabaseHandle& sourceDb, dao::DatabaseHandle& destDb,
-                     const QString& tableName, bool& runHadErrors, RunJournal* journal)
+bool TableCopyOutcome::NoteError(const ErrorInfo& error) {
+    if (errors.empty()) {
+        firstError = error;
+    }
+    ErrorOccurrences& seen = errors[error.number];
+    if (seen.count++ > 0) {
+        return false;
+    }
+    seen.first = error;
+    return true;
+}
+
+TableCopy::TableCopy(Platform& platform, ProgressBar& progress, dao::DatabaseHandle& sourceDb,
+                     dao::DatabaseHandle& destDb, const QString& tableName, RunJournal* journal,
+                     CopyListener& listener)
     : platform_(platform),
-      log_(log),
       progress_(progress),
       sourceDb_(sourceDb),
       destDb_(destDb),
       tableName_(tableName),
-      runHadErrors_(runHadErrors),
-      journal_(journal) {}
+      journal_(journal),
+      listener_(listener) {}
 
 void TableCopy::Handle() {
     const ErrorInfo error = DescribeError(std::current_exception());
@@ -45,34 +50,22 @@ void TableCopy::Handle() {
         destRs_->CancelUpdate(dao::dbUpdateRegular);
     }
 
-    runHadErrors_ = true;
-    if (errors_.empty()) {
-        firstError_ = error;
-    }
     lastError_ = error;
-    if (!locked_ && IsLockError(error.number)) {
-        locked_ = true;
-        lockError_ = error;
+    if (!outcome_.lockedBy && IsLockError(error.number)) {
+        outcome_.lockedBy = error;
     }
-    if (!moved_ && error.number == dao::errFileMoved) {
-        moved_ = true;
-        movedError_ = error;
+    if (!outcome_.movedBy && error.number == dao::errFileMoved) {
+        outcome_.movedBy = error;
     }
-    if (rowInProgress_ && !rowFailed_) {
-        rowFailed_ = true;
+    if (outcome_.ledger.RowInProgress() && !rowError_) {
         rowError_ = error;
     }
     // A batch that could not be committed takes back rows that were counted as saved.
-    const int64_t lost = std::min(rowsSaved_, error.rowsLost);
-    TakeBack(lost, error);
-    rowsSaved_ -= lost;
+    outcome_.ledger.TakeBack(error.rowsLost, error);
     // A fault that hits every row would otherwise show one modal box per row: each distinct
-    // error is shown once, and the rest are counted and logged.
-    Occurrence& seen = errors_[error.number];
-    if (seen.count++ == 0) {
-        seen.first = error;
-        platform_.MsgBox(ErrorText(error) + QStringLiteral(" in procedure CopyData of Form Form1"),
-                         vbOKOnly);
+    // error is told once, and the rest are counted.
+    if (outcome_.NoteError(error)) {
+        listener_.FirstMet(error);
     }
 }
 
@@ -80,10 +73,10 @@ bool TableCopy::MapColumns() {
     const int16_t count = sourceRs_->FieldCount();
     QStringList missing;
     destPositions_.assign(static_cast<size_t>(count), -1);
-    sourceColumns_.clear();
+    outcome_.sourceColumns.clear();
     for (int16_t i = 0; i < count; ++i) {
         const QString name = sourceRs_->FieldName(i);
-        sourceColumns_ << name;
+        outcome_.sourceColumns << name;
         const int16_t position = destRs_->FieldPosition(name);
         if (position < 0) {
             missing << name;
@@ -94,14 +87,10 @@ bool TableCopy::MapColumns() {
         return true;
     }
     // Every row would fail after the destination was emptied: refuse before deleting anything.
-    runHadErrors_ = true;
-    const QString columns = missing.join(QStringLiteral(", "));
-    platform_.MsgBox(
-        QStringLiteral("'%1' 자료를 복사하지 않았습니다.").arg(tableName_) + kCrLf +
-            QStringLiteral("원본 테이블의 다음 열이 대상 테이블에 없습니다: %1").arg(columns) +
-            kCrLf + QStringLiteral("대상 테이블의 자료는 그대로 두었습니다."),
-        vbOKOnly);
-    AddLog(QStringLiteral("%1 복사 안 함: 대상에 없는 열 %2").arg(tableName_, columns));
+    CopyRefusal refusal;
+    refusal.reason = CopyRefusal::Reason::MissingColumns;
+    refusal.missingColumns = missing;
+    outcome_.refusal = refusal;
     return false;
 }
 
@@ -117,63 +106,22 @@ void TableCopy::CloseRecordsets() {
     }
 }
 
-void TableCopy::LogOutcome() {
-    if (!refusal_.isEmpty()) {
-        AddLog(QStringLiteral("%1 복사 안 함: %2. 대상 테이블에 아무 행도 넣지 않았습니다.")
-                   .arg(tableName_, refusal_));
-        AddLog(QStringLiteral("%1 데이터복사 중 오류: %2건 중 0건 복사, %2건 실패")
-                   .arg(tableName_)
-                   .arg(recordCount_) +
-               FailedRowsNote());
-        return;
-    }
-    if (errors_.empty()) {
-        AddLog(tableName_ + QStringLiteral(" 데이터복사완료"));
-        return;
-    }
-    for (const auto& [number, seen] : errors_) {
-        if (seen.count > 1) {
-            AddLog(QStringLiteral("%1 %2: 같은 오류 %3건 (메시지는 처음 한 번만 표시)")
-                       .arg(tableName_, ErrorText(seen.first))
-                       .arg(seen.count));
-        }
-    }
-    if (locked_ && rowsRead_ < recordCount_) {
-        AddLog(QStringLiteral("%1 복사 중단: 다른 프로그램이 파일을 잠그고 있어 나머지 행을 "
-                              "복사하지 않았습니다.")
-                   .arg(tableName_));
-    }
-    if (moved_) {
-        AddLog(QStringLiteral("%1 복사 중단: 대상 파일이 작업 중에 옮겨지거나 지워져, 저장한 행을 "
-                              "복사한 것으로 세지 않았습니다.")
-                   .arg(tableName_));
-    }
-    const int64_t total = std::max(recordCount_, rowsRead_);
-    AddLog(QStringLiteral("%1 데이터복사 중 오류: %2건 중 %3건 복사, %4건 실패 (첫 오류: %5)")
-               .arg(tableName_)
-               .arg(total)
-               .arg(rowsSaved_)
-               .arg(total - rowsSaved_)
-               .arg(ErrorText(firstError_)) +
-           FailedRowsNote());
-}
-
 template <class Open>
-bool TableCopy::OpenSide(Open&& open, const QString& logText) {
+bool TableCopy::OpenSide(Open&& open, CopySide side) {
     bool opened = false;
     if (Try([&] { opened = static_cast<bool>(open()); }) && opened) {
         return true;
     }
     // The procedure has shown the failure itself, so the handler never saw it: a table that was
-    // not copied is a run with errors all the same.
-    runHadErrors_ = true;
-    Try([&] { AddLog(logText + selectSql_); });
+    // not copied is a copy with errors all the same.
+    outcome_.openFailed = side;
     return false;
 }
 
 bool TableCopy::OpenBoth() {
-    if (!OpenSide([&] { return OpenReadRecordset(platform_, sourceDb_, sourceRs_, selectSql_); },
-                  QStringLiteral("파일 교체중 원본열기에서 오류발생 "))) {
+    const QString& query = outcome_.query;
+    if (!OpenSide([&] { return OpenReadRecordset(platform_, sourceDb_, sourceRs_, query); },
+                  CopySide::Source)) {
         return false;
     }
     // An empty source leaves the destination as it is.
@@ -184,8 +132,8 @@ bool TableCopy::OpenBoth() {
     }
     // The destination is opened and its columns checked before its rows are deleted, so that a
     // fault visible at this point leaves the destination's rows in place.
-    if (!OpenSide([&] { return OpenWriteRecordset(platform_, destDb_, destRs_, selectSql_); },
-                  QStringLiteral("파일 교체중 대상열기에서 오류발생 "))) {
+    if (!OpenSide([&] { return OpenWriteRecordset(platform_, destDb_, destRs_, query); },
+                  CopySide::Dest)) {
         return false;
     }
     bool columnsMatch = false;
@@ -193,8 +141,9 @@ bool TableCopy::OpenBoth() {
 }
 
 void TableCopy::CopyRow() {
-    rowInProgress_ = true;
-    rowFailed_ = false;
+    CopyLedger& ledger = outcome_.ledger;
+    ledger.RowRead();
+    rowError_.reset();
     Try([&] { destRs_->AddNew(); });
 
     // When the field count cannot be read the row gets no field; its save still follows.
@@ -213,11 +162,10 @@ void TableCopy::CopyRow() {
         });
     }
     if (!rowGivenUp && Try([&] { destRs_->Update(dao::dbUpdateRegular, false); })) {
-        ++rowsSaved_;
+        ledger.RowSaved();
     } else {
-        RowFailedNow(rowFailed_ ? rowError_ : lastError_);
+        RowFailedNow(rowError_.value_or(lastError_));
     }
-    rowInProgress_ = false;
 }
 
 void TableCopy::CountSource() {
@@ -237,8 +185,8 @@ int64_t TableCopy::DestRowCount() {
 
 bool TableCopy::EmptyDestination() {
     // Rows appended to rows that are still there would mix the old table with the new one, so
-    // the copy ends here unless the table is really empty: a delete that failed (its box is
-    // shown as any other failure's) or one that a trigger silently ignored.
+    // the copy ends here unless the table is really empty: a delete that failed (its error told
+    // as any other failure's) or one that a trigger silently ignored.
     const QString sql = QStringLiteral("delete from ") + tableName_;
     int64_t deleted = -1;
     QElapsedTimer timer;
@@ -251,22 +199,24 @@ bool TableCopy::EmptyDestination() {
         journal_->StatementExecuted(kDestProduct, sql, ran ? deleted : -1,
                                     std::chrono::milliseconds(timer.elapsed()));
     }
+    CopyRefusal refusal;
     if (!ran) {
-        Refuse(QStringLiteral("대상 테이블의 기존 자료를 지우지 못했습니다: %1")
-                   .arg(ErrorText(lastError_)),
-               lastError_.number);
+        refusal.reason = CopyRefusal::Reason::DeleteFailed;
+        refusal.error = lastError_;
+        Refuse(refusal);
         return false;
     }
     int64_t left = 0;
     if (!Try([&] { left = DestRowCount(); })) {
-        Refuse(QStringLiteral("대상 테이블의 기존 자료를 지웠는지 확인하지 못했습니다: %1")
-                   .arg(ErrorText(lastError_)),
-               lastError_.number);
+        refusal.reason = CopyRefusal::Reason::DeleteUnchecked;
+        refusal.error = lastError_;
+        Refuse(refusal);
         return false;
     }
     if (left > 0) {
-        Refuse(QStringLiteral("대상 테이블의 기존 자료를 지웠지만 %1건이 남아 있습니다").arg(left),
-               0);
+        refusal.reason = CopyRefusal::Reason::RowsLeft;
+        refusal.rowsLeft = left;
+        Refuse(refusal);
         return false;
     }
     return true;
@@ -282,14 +232,11 @@ bool TableCopy::SpaceEnough() {
     if (!storage.isValid() || storage.bytesAvailable() < 0 || storage.bytesAvailable() >= needed) {
         return true;
     }
-    const QString numbers = QStringLiteral("남은 공간 %1바이트, 필요한 공간 %2바이트")
-                                .arg(storage.bytesAvailable())
-                                .arg(needed);
-    RefuseBeforeDelete(
-        QStringLiteral(
-            "대상 데이터베이스가 있는 디스크의 빈 공간이 부족합니다: %1 (원본 파일 크기)")
-            .arg(numbers),
-        QStringLiteral("디스크의 빈 공간이 부족합니다 (%1)").arg(numbers), 0);
+    CopyRefusal refusal;
+    refusal.reason = CopyRefusal::Reason::NoSpace;
+    refusal.bytesAvailable = storage.bytesAvailable();
+    refusal.bytesNeeded = needed;
+    Refuse(refusal);
     return false;
 }
 
@@ -323,17 +270,15 @@ bool TableCopy::FirstRowFits() {
     if (RefusedForItsValues(refused.number, rowHasNull)) {
         return true;
     }
-    RefuseBeforeDelete(
-        QStringLiteral("원본의 첫 행을 대상 테이블에 시험으로 넣어 보았지만, 행의 "
-                       "값과 관계없는 이유로 거절되었습니다: %1")
-            .arg(ErrorText(refused)),
-        QStringLiteral("원본의 첫 행을 대상 테이블에 넣을 수 없습니다: %1").arg(ErrorText(refused)),
-        refused.number);
+    CopyRefusal refusal;
+    refusal.reason = CopyRefusal::Reason::FirstRowRefused;
+    refusal.error = refused;
+    Refuse(refusal);
     return false;
 }
 
 bool TableCopy::ProbeAllows() {
-    // A probe that cannot be made at all (its failure shown and counted) leaves the copy to go on
+    // A probe that cannot be made at all (its failure told and counted) leaves the copy to go on
     // as it would have without it.
     bool fits = true;
     Try([&] { fits = FirstRowFits(); });
@@ -355,28 +300,17 @@ bool TableCopy::RefusedForItsValues(int32_t number, bool rowHasNull) {
     }
 }
 
-void TableCopy::RefuseBeforeDelete(const QString& boxReason, const QString& logReason,
-                                   int32_t number) {
-    platform_.MsgBox(QStringLiteral("'%1' 자료를 복사하지 않았습니다.").arg(tableName_) + kCrLf +
-                         boxReason + kCrLf +
-                         QStringLiteral("대상 테이블의 자료는 그대로 두었습니다."),
-                     vbOKOnly);
-    Refuse(logReason, number);
-}
-
-void TableCopy::Refuse(const QString& reason, int32_t number) {
-    runHadErrors_ = true;
-    refusal_ = reason;
-    refusalNumber_ = number;
+void TableCopy::Refuse(const CopyRefusal& refusal) {
+    outcome_.refusal = refusal;
 }
 
 void TableCopy::CopyRows() {
     for (;;) {
         bool atEnd = true;
-        if (!Try([&] { atEnd = sourceRs_->Eof(); }) || atEnd || locked_ || moved_) {
+        if (!Try([&] { atEnd = sourceRs_->Eof(); }) || atEnd || outcome_.lockedBy ||
+            outcome_.movedBy) {
             break;
         }
-        ++rowsRead_;
         CopyRow();
         const bool moved = Try([&] { sourceRs_->MoveNext(); });
         Try([&] { progress_.SetValue(progress_.Value() + 1); });
@@ -387,30 +321,30 @@ void TableCopy::CopyRows() {
     }
 }
 
-void TableCopy::Run() {
-    Try([&] { selectSql_ = QStringLiteral("SELECT * FROM ") + tableName_; });
+TableCopyOutcome TableCopy::Run() {
+    Try([&] { outcome_.query = QStringLiteral("SELECT * FROM ") + tableName_; });
     if (!OpenBoth()) {
         CloseRecordsets();
-        return;
+        return std::move(outcome_);
     }
     CountSource();
-    destBefore_ = DestRowsOrUnknown();
+    const int64_t destBefore = DestRowsOrUnknown();
     if (SpaceEnough() && ProbeAllows() && EmptyDestination()) {
         CopyRows();
     }
     // Closing commits the last saved rows, so the outcome is known only after it.
     CloseRecordsets();
-    ListUnsavedRows();
-    const int64_t destAfter = DestRowsOrUnknown();
-    Try([&] { LogOutcome(); });
-    RecordCounts(destAfter);
+    SettleLedger();
+    outcome_.counts = Counts(destBefore, DestRowsOrUnknown());
+    outcome_.destCounted = journal_ != nullptr;
+    return std::move(outcome_);
 }
 
 // ---- The rows the copy did not save, and the table's counts
 
 std::vector<dao::Value> TableCopy::CurrentSourceValues() {
     // Read only for a row that failed; one that cannot be read is listed without its values.
-    std::vector<dao::Value> values(static_cast<size_t>(sourceColumns_.size()));
+    std::vector<dao::Value> values(static_cast<size_t>(outcome_.sourceColumns.size()));
     try {
         for (size_t i = 0; i < values.size(); ++i) {
             sourceRs_->ReadFieldValue(static_cast<int16_t>(i), values[i]);
@@ -422,140 +356,35 @@ std::vector<dao::Value> TableCopy::CurrentSourceValues() {
 }
 
 void TableCopy::RowFailedNow(const ErrorInfo& error) {
-    failedPositions_.push_back(rowsRead_);
-    if (journal_ == nullptr) {
-        return;
-    }
-    journal_->RowFailed(tableName_, rowsRead_, error, sourceColumns_, CurrentSourceValues());
-    ++listed_;
-}
-
-void TableCopy::TakeBack(int64_t count, const ErrorInfo& error) {
-    if (count <= 0) {
-        return;
-    }
-    // The rows taken back are the last `count` saved ones: walking back from the last row read
-    // (not the one being copied, which was never saved), past the rows that failed already.
-    std::vector<int64_t> taken;
-    for (int64_t position = rowsRead_ - (rowInProgress_ ? 1 : 0);
-         position >= 1 && static_cast<int64_t>(taken.size()) < count; --position) {
-        if (!std::binary_search(failedPositions_.begin(), failedPositions_.end(), position)) {
-            taken.push_back(position);
-        }
-    }
-    std::reverse(taken.begin(), taken.end());
-    const auto middle = failedPositions_.insert(failedPositions_.end(), taken.begin(), taken.end());
-    std::inplace_merge(failedPositions_.begin(), middle, failedPositions_.end());
-    for (const int64_t position : taken) {
-        if (!unsaved_.empty() && unsaved_.back().last + 1 == position &&
-            unsaved_.back().error.number == error.number) {
-            ++unsaved_.back().last;
-        } else {
-            unsaved_.push_back({position, position, error});
-        }
+    CopyLedger& ledger = outcome_.ledger;
+    ledger.RowRefused(error);
+    if (journal_ != nullptr) {
+        journal_->RowFailed(tableName_, ledger.RowsRead(), error, outcome_.sourceColumns,
+                            CurrentSourceValues());
     }
 }
 
 ErrorInfo TableCopy::StopError() const {
-    if (moved_) {
-        return movedError_;
+    if (outcome_.movedBy) {
+        return *outcome_.movedBy;
     }
-    if (locked_) {
-        return lockError_;
+    if (outcome_.lockedBy) {
+        return *outcome_.lockedBy;
     }
     return lastError_;
 }
 
-void TableCopy::ListUnsavedRows() {
-    const int64_t total = std::max(recordCount_, rowsRead_);
-    if (moved_) {
-        // Whatever was saved went into a file that is no longer where the products look.
-        int64_t from = 1;
-        for (const int64_t failed : failedPositions_) {
-            if (failed > from) {
-                unsaved_.push_back({from, failed - 1, movedError_});
-            }
-            from = failed + 1;
-        }
-        if (from <= rowsRead_) {
-            unsaved_.push_back({from, rowsRead_, movedError_});
-        }
-        rowsSaved_ = 0;
-    }
-    if (!refusal_.isEmpty()) {
+void TableCopy::SettleLedger() {
+    CopyLedger& ledger = outcome_.ledger;
+    if (outcome_.refusal) {
         // No row was written: every source row failed for the refusal's reason.
-        unsaved_.assign(1, {1, recordCount_, {refusalNumber_, refusal_, 0}});
-    } else if (rowsRead_ < total) {
-        unsaved_.push_back({rowsRead_ + 1, total, StopError()});
-    }
-    if (journal_ != nullptr) {
-        RecordUnsaved();
-    }
-    unsaved_.clear();
-}
-
-void TableCopy::RecordUnsaved() {
-    std::sort(unsaved_.begin(), unsaved_.end(),
-              [](const UnsavedRows& a, const UnsavedRows& b) { return a.first < b.first; });
-    if (unsaved_.empty() || unsaved_.front().first > unsaved_.front().last) {
+        ledger.RefusedBeforeDelete(recordCount_, outcome_.refusal->error);
         return;
     }
-    // One more pass over the source, only when rows failed: the copy itself keeps no values.
-    dao::RecordsetHandle source;
-    QStringList columns = sourceColumns_;
-    try {
-        source = sourceDb_->OpenRecordset(selectSql_, dao::dbOpenSnapshot);
-        columns.clear();
-        for (int16_t i = 0; i < source->FieldCount(); ++i) {
-            columns << source->FieldName(i);
-        }
-    } catch (...) {
-        source.Reset();
+    if (outcome_.movedBy) {
+        ledger.LostWithMovedFile(*outcome_.movedBy);
     }
-    int64_t at = 1;
-    std::vector<dao::Value> values;
-    for (const UnsavedRows& rows : unsaved_) {
-        for (int64_t position = rows.first; position <= rows.last; ++position) {
-            values.clear();
-            try {
-                while (!source.IsEmpty() && at < position && !source->Eof()) {
-                    source->MoveNext();
-                    ++at;
-                }
-                if (!source.IsEmpty() && at == position && !source->Eof()) {
-                    values.resize(static_cast<size_t>(columns.size()));
-                    for (size_t i = 0; i < values.size(); ++i) {
-                        source->ReadFieldValue(static_cast<int16_t>(i), values[i]);
-                    }
-                }
-            } catch (...) {
-                values.clear();
-                source.Reset();
-            }
-            journal_->RowFailed(tableName_, position, rows.error, columns, values);
-            ++listed_;
-            KeepWindowAlive();
-        }
-    }
-    try {
-        CloseObject(source);
-    } catch (...) {
-        // A snapshot that only read has nothing to lose at its close.
-        source.Reset();
-    }
-}
-
-void TableCopy::KeepWindowAlive() {
-    // The window repaints on progress writes; a long list (every row of a refused table) writes
-    // the value the bar already shows now and then, so that it does not stand still meanwhile.
-    if (listed_ % kRowsPerProgressBeat != 0) {
-        return;
-    }
-    try {
-        progress_.SetValue(progress_.Value());
-    } catch (...) {
-        // Only the painting is lost.
-    }
+    ledger.LeftUnread(recordCount_, StopError());
 }
 
 int64_t TableCopy::DestRowsOrUnknown() {
@@ -569,25 +398,14 @@ int64_t TableCopy::DestRowsOrUnknown() {
     }
 }
 
-void TableCopy::RecordCounts(int64_t destAfter) {
-    if (journal_ == nullptr) {
-        return;
-    }
+TableCopyCounts TableCopy::Counts(int64_t destBefore, int64_t destAfter) const {
+    const CopyLedger& ledger = outcome_.ledger;
     TableCopyCounts counts;
     counts.tableName = tableName_;
-    counts.sourceRows = counted_ ? std::max(recordCount_, rowsRead_) : -1;
-    counts.destBefore = destBefore_;
-    counts.copied = refusal_.isEmpty() ? rowsSaved_ : 0;
-    counts.failed =
-        refusal_.isEmpty() ? std::max(recordCount_, rowsRead_) - rowsSaved_ : recordCount_;
+    counts.sourceRows = counted_ ? ledger.SourceRows() : -1;
+    counts.destBefore = destBefore;
+    counts.copied = ledger.Copied();
+    counts.failed = ledger.Listed();
     counts.destAfter = destAfter;
-    journal_->TableCopied(counts);
-}
-
-QString TableCopy::FailedRowsNote() const {
-    if (journal_ == nullptr || listed_ == 0 || journal_->FailedRowsPath().isEmpty()) {
-        return {};
-    }
-    return QStringLiteral(" (실패한 행: %1)")
-        .arg(QDir::toNativeSeparators(journal_->FailedRowsPath()));
+    return counts;
 }

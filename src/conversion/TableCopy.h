@@ -1,45 +1,100 @@
 #pragma once
 
 // The table copy behind `CopyData`: replaces the destination table's rows with the source
-// table's, field by field by name, and reports every failure itself, so that the recipe goes on.
-// It knows which source rows it did not save, by their position in the order it read them, and
-// records them with the table's counts in the run's journal.
+// table's, field by field by name, and goes on past every failure, so that the recipe goes on.
+// It returns what happened (TableCopyOutcome) for its caller to word; it shows and logs nothing
+// itself, and only tells its caller, while it goes on, of each error the first time it meets it.
+// It knows which source rows it did not save (CopyLedger); it records a row refused at its write
+// or save in the run's journal at once, with its values, and the delete it runs.
 
 #include <QString>
 #include <QStringList>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "conversion/Controls.h"
+#include "conversion/CopyLedger.h"
 #include "conversion/OpenClose.h"
 #include "conversion/Platform.h"
 #include "conversion/RunJournal.h"
 #include "data/Engine.h"
 
+enum class CopySide { Source, Dest };
+
+// Why a copy ended before writing any row, with the destination's rows left in place.
+struct CopyRefusal {
+    enum class Reason {
+        MissingColumns,   // source columns the destination lacks: `missingColumns`
+        NoSpace,          // too little room for the source's rows: `bytesAvailable`, `bytesNeeded`
+        FirstRowRefused,  // the trial of the first row met `error`, which every row would meet
+        DeleteFailed,     // the delete of the destination's rows raised `error`
+        DeleteUnchecked,  // the rows left after the delete could not be counted: `error`
+        RowsLeft,         // the delete left `rowsLeft` rows
+    };
+    Reason reason = Reason::MissingColumns;
+    ErrorInfo error;  // number 0 when no error refused
+    QStringList missingColumns;
+    qint64 bytesAvailable = 0;
+    qint64 bytesNeeded = 0;
+    int64_t rowsLeft = 0;
+};
+
+// The errors of one number that a copy met: the first, and how many in all.
+struct ErrorOccurrences {
+    ErrorInfo first;
+    int64_t count = 0;
+};
+
+// What one table copy did.
+struct TableCopyOutcome {
+    // The query that read the source and opened the destination.
+    QString query;
+    // The side whose table could not be opened; the copy ended there.
+    std::optional<CopySide> openFailed;
+    std::optional<CopyRefusal> refusal;
+    // Every error the copy met, by number, and the first of all.
+    std::map<int32_t, ErrorOccurrences> errors;
+    ErrorInfo firstError;
+    // The first error that showed another program's lock, or the destination file gone; either
+    // stops the copy.
+    std::optional<ErrorInfo> lockedBy;
+    std::optional<ErrorInfo> movedBy;
+    // The source's columns, as the copy matched them.
+    QStringList sourceColumns;
+    CopyLedger ledger;
+    // The table's counts, once both tables were opened and their columns matched; the ledger is
+    // settled then. The destination's rows are counted only for a journal (-1 otherwise).
+    std::optional<TableCopyCounts> counts;
+    bool destCounted = false;
+
+    // Counts an error; true when it is the first of its number.
+    bool NoteError(const ErrorInfo& error);
+    bool HadErrors() const { return openFailed || refusal || !errors.empty(); }
+    // Whether the destination, counted after the copy, holds other rows than those copied.
+    bool CountsDisagree() const { return destCounted && counts && !counts->Agree(); }
+};
+
+// What a copy tells its caller while it goes on.
+class CopyListener {
+public:
+    virtual ~CopyListener() = default;
+    // The copy met an error of a number it had not met before; it goes on after the call.
+    virtual void FirstMet(const ErrorInfo& error) = 0;
+};
+
 class TableCopy {
 public:
-    // runHadErrors is set as soon as the copy reports a failure, even when an error then
-    // leaves the copy. A null journal records nothing.
-    TableCopy(Platform& platform, LogPane& log, ProgressBar& progress,
-              dao::DatabaseHandle& sourceDb, dao::DatabaseHandle& destDb, const QString& tableName,
-              bool& runHadErrors, RunJournal* journal);
+    // A null journal records nothing.
+    TableCopy(Platform& platform, ProgressBar& progress, dao::DatabaseHandle& sourceDb,
+              dao::DatabaseHandle& destDb, const QString& tableName, RunJournal* journal,
+              CopyListener& listener);
 
-    void Run();
+    // An error raised while a failure is handled leaves the copy.
+    TableCopyOutcome Run();
 
 private:
-    struct Occurrence {
-        ErrorInfo first;
-        int64_t count = 0;
-    };
-    // Source rows, by position, that are known to have failed but whose values are read only
-    // after the copy, in one more pass over the source.
-    struct UnsavedRows {
-        int64_t first = 0;
-        int64_t last = 0;
-        ErrorInfo error;
-    };
-
     // Runs one step; a failure goes to the handler and the caller continues with the step
     // that follows. An error raised inside the handler leaves the copy.
     template <class Step>
@@ -53,62 +108,49 @@ private:
         }
     }
     void Handle();
-    // Opens both recordsets and matches their columns; false, after reporting why, when the
-    // copy must not touch the destination.
+    // Opens both recordsets and matches their columns; false when the copy must not touch the
+    // destination.
     bool OpenBoth();
-    // Opens one side through the reporting procedure, logging logText and the query on failure.
+    // Opens one side through the reporting procedure, which shows its failure.
     template <class Open>
-    bool OpenSide(Open&& open, const QString& logText);
+    bool OpenSide(Open&& open, CopySide side);
     bool MapColumns();
-    // Reads the source's row count for the progress bar and the log.
+    // Reads the source's row count for the progress bar and the ledger.
     void CountSource();
-    // Whether the destination's file system has room for the source's rows; false, after
-    // saying how much it has and needs, when the copy must not empty the table.
+    // Whether the destination's file system has room for the source's rows.
     bool SpaceEnough();
-    // Writes the first source row into the destination and takes it back; false, after saying
-    // why, when the destination refuses it for a reason that every row would share.
+    // Writes the first source row into the destination and takes it back; false when the
+    // destination refuses it for a reason that every row would share.
     bool FirstRowFits();
     bool ProbeAllows();
     static bool RefusedForItsValues(int32_t number, bool rowHasNull);
-    // Shows why the table is not copied, with the destination left as it was, and notes it.
-    void RefuseBeforeDelete(const QString& boxReason, const QString& logReason, int32_t number);
-    // Deletes the destination's rows; false, after noting why, when rows are still there.
+    // Deletes the destination's rows; false when rows are still there.
     bool EmptyDestination();
     int64_t DestRowCount();
-    // Ends the table's copy before any row is written, for the reason given; `number` is the
-    // refusing error's, 0 when there is none.
-    void Refuse(const QString& reason, int32_t number);
+    // Ends the table's copy before any row is written.
+    void Refuse(const CopyRefusal& refusal);
     void CopyRows();
     void CopyRow();
     // The row being copied was not saved: it is recorded at once, with its values.
     void RowFailedNow(const ErrorInfo& error);
-    // A failure took back the last `count` saved rows.
-    void TakeBack(int64_t count, const ErrorInfo& error);
-    // After the copy: the rows it did not save that are not recorded yet (those taken back, not
-    // reached, or saved into a file that was moved, or every row of a refused copy).
-    void ListUnsavedRows();
-    void RecordUnsaved();
+    // After the copy: the rows it did not save that are not listed yet.
+    void SettleLedger();
     // The error that ended the loop before the source's end.
     ErrorInfo StopError() const;
     std::vector<dao::Value> CurrentSourceValues();
-    void KeepWindowAlive();
-    // The destination's row count; -1 when it cannot be read. Nothing is shown.
+    // The destination's row count for the journal; -1 without one, or when it cannot be read.
     int64_t DestRowsOrUnknown();
-    void RecordCounts(int64_t destAfter);
-    // " (실패한 행: <file>)" when this table's rows were listed in the journal's file.
-    QString FailedRowsNote() const;
-    void LogOutcome();
+    TableCopyCounts Counts(int64_t destBefore, int64_t destAfter) const;
     void CloseRecordsets();
-    void AddLog(const QString& line) { log_.AddLog(line); }
 
     Platform& platform_;
-    LogPane& log_;
     ProgressBar& progress_;
     dao::DatabaseHandle& sourceDb_;
     dao::DatabaseHandle& destDb_;
     const QString& tableName_;
+    RunJournal* journal_;
+    CopyListener& listener_;
 
-    QString selectSql_;
     dao::RecordsetHandle sourceRs_;
     dao::RecordsetHandle destRs_;
     // The destination position of each source field, resolved once from the names.
@@ -117,34 +159,11 @@ private:
     // that a text reuses the memory of the one before.
     dao::Value field_;
 
-    std::map<int32_t, Occurrence> errors_;
-    ErrorInfo firstError_;
+    TableCopyOutcome outcome_;
     ErrorInfo lastError_;
-    // Why the copy ended before writing any row; empty while it goes on.
-    QString refusal_;
+    // The source's row count, as read before the copy; 0 until then.
     int64_t recordCount_ = 0;
-    int64_t rowsRead_ = 0;
-    int64_t rowsSaved_ = 0;
-    bool& runHadErrors_;
-    RunJournal* journal_;
-    // Another process holds the file locked: every further save would wait for the lock and fail.
-    bool locked_ = false;
-    // The destination file was moved or deleted under the run: nothing written to it counts.
-    bool moved_ = false;
-    ErrorInfo lockError_;
-    ErrorInfo movedError_;
-    int32_t refusalNumber_ = 0;
     bool counted_ = false;
-
-    // What the journal is told. The source's column names, as MapColumns read them.
-    QStringList sourceColumns_;
-    // Positions of read rows that were not saved or were taken back, in increasing order.
-    std::vector<int64_t> failedPositions_;
-    std::vector<UnsavedRows> unsaved_;
-    // The row being copied, and the first error it met.
-    bool rowInProgress_ = false;
-    bool rowFailed_ = false;
-    ErrorInfo rowError_;
-    int64_t listed_ = 0;
-    int64_t destBefore_ = -1;
+    // The first error that the row being copied met.
+    std::optional<ErrorInfo> rowError_;
 };

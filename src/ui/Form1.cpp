@@ -16,8 +16,6 @@
 
 namespace {
 
-using text::kCrLf;
-
 // The design is laid out in twips. Qt lays widgets out in device-independent pixels and scales
 // them itself on high-DPI screens, so twips are converted once, at 96 dpi, and never again.
 constexpr int kTwipsPerPixel = 15;

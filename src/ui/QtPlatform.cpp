@@ -25,8 +25,6 @@
 
 namespace {
 
-using text::kCrLf;
-
 // The button sets of the flags' low digit, in the order the flags count them for the default.
 std::vector<QMessageBox::StandardButton> ButtonsFor(int flags) {
     using B = QMessageBox;

@@ -266,6 +266,8 @@ TEST_F(StartCommandTest, AStatementThatCannotRunStopsTheRunAndClosesBoth) {
     EXPECT_TRUE(form.text.endsWith(QStringLiteral("\r\n")));
     EXPECT_TRUE(form.text.contains(QStringLiteral("오류로 작업 중단: Error 3146")));
     EXPECT_FALSE(form.text.contains(QStringLiteral("자료 교체 완료")));
+    // The copy before it met no error; the stop alone makes it a run with errors.
+    EXPECT_TRUE(conversion.LastRunHadErrors());
     EXPECT_FALSE(form.text.contains(QStringLiteral("trader")));
     EXPECT_EQ(ProcessEngine().OpenDatabaseCount(), 0);
     // What ran before the failing statement stays done.
@@ -299,6 +301,47 @@ TEST_F(StartCommandTest, CopyFailuresTurnTheClosingLinesIntoAWarning) {
     EXPECT_EQ(texts[2], QStringLiteral("자료 교체가 끝났지만 오류가 있었습니다.\r\n작업 기록을 "
                                        "확인하세요.") +
                             RunFolderLines());
+}
+
+// A destination whose insert trigger adds a row of its own for each row copied: the copy itself
+// meets no error, but the table ends with more rows than the log says were copied. Once the
+// trigger is gone, the next run ends without errors.
+TEST_F(StartCommandTest, ATableWithMoreRowsThanCopiedEndsTheRunWithErrors) {
+    ExecSql(DestFile(),
+            "CREATE TRIGGER twin AFTER INSERT ON trader WHEN new.code NOT LIKE 'X%' BEGIN "
+            "INSERT INTO trader(U_Name, code, name) VALUES (new.U_Name, 'X' || new.code, "
+            "new.name); END;");
+    form.check = {0, 1};
+    AnswerYes();
+    conversion.Command1_Click();
+
+    EXPECT_EQ(QueryValue(DestFile(), "SELECT count(*) FROM trader"), "4");
+    EXPECT_TRUE(conversion.LastRunHadErrors());
+    EXPECT_EQ(form.text, StartedLines() + QStringLiteral("trader 데이터복사완료\r\n") + kRule +
+                             QStringLiteral("\r\n자료 교체 완료 (오류 있음: 작업 기록을 "
+                                            "확인하세요)\r\n") +
+                             kRule + QStringLiteral("\r\n"));
+    const auto texts = BoxTexts();
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[1], QStringLiteral("자료 교체가 끝났지만 오류가 있었습니다.\r\n작업 기록을 "
+                                       "확인하세요.") +
+                            RunFolderLines());
+    QFile report(QDir(conversion.LastRunFolder()).filePath(kReportName));
+    ASSERT_TRUE(report.open(QIODevice::ReadOnly));
+    const QString reported = QString::fromUtf8(report.readAll());
+    EXPECT_TRUE(reported.contains(
+        QStringLiteral(" trader 복사: 원본 2건, 대상 이전 1건, 복사 2건, 실패 0건, 대상 이후 4건, "
+                       "이후=복사: 아니요\n")))
+        << reported.toStdString();
+    EXPECT_EQ(ReadReportOutcome(conversion.LastRunFolder()), QStringLiteral("완료 (오류 있음)"));
+
+    ExecSql(DestFile(), "DROP TRIGGER twin;");
+    platform.calls.clear();
+    AnswerYes();
+    conversion.Command1_Click();
+    EXPECT_FALSE(conversion.LastRunHadErrors());
+    ASSERT_EQ(BoxTexts().size(), 2u);
+    EXPECT_EQ(BoxTexts()[1], QStringLiteral("자료 교체가 완료 되었습니다."));
 }
 
 }  // namespace
