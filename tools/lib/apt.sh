@@ -4,21 +4,23 @@
 #   apt_update [apt-get option...]
 #
 # Runs apt-get update until every index arrives. A mirror caught mid-sync serves an index whose
-# size or hash disagrees with its Release file and apt-get exits 100; the mirror settles within
-# minutes, so the update is tried again after a pause rather than failing the whole run. After the
-# last try the indexes apt already has are used, and the install that follows says what is missing.
+# size or hash disagrees with its Release file and apt-get exits 100, though every other index
+# arrived. The update is tried again after a pause; after the last try the run goes on with the
+# indexes apt has, and the install that follows says if a package cannot be had without the missing
+# one.
 # The command that raises apt to root (sudo) when the caller is not; the caller sets it.
 apt_sudo=()
 
 # shellcheck disable=SC2120 # options are passed by build-windows' source fetch
 apt_update() {
     local try pause
-    for try in 1 2 3 4 5; do
+    for try in 1 2 3; do
         if "${apt_sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -q "$@" update; then
             return 0
         fi
-        pause=$((try * 20))
-        echo "apt: the package indexes did not all arrive (try $try of 5); trying again in ${pause}s" >&2
+        ((try < 3)) || break
+        pause=$((try * 15))
+        echo "apt: the package indexes did not all arrive (try $try of 3); trying again in ${pause}s" >&2
         sleep "$pause"
     done
     echo "apt: going on with the package indexes already here" >&2
