@@ -1,12 +1,12 @@
 // One whole run of the Start command in a process of its own, for the test that kills a run in the
 // middle of a copy. The user ticks both tables, types the password and answers yes.
 //
-//   crash_child <source folder> <destination folder> <rows per commit> <commit> <marker>
+//   crash_child <source folder> <destination folder> <rows per commit> <commit> <marker> [rehearse]
 //
 // Saved rows are committed every <rows per commit> rows. When the destination's <commit>th commit
 // begins, the process creates the file <marker> and goes on, so that the test can kill it while it
 // copies; with "-" for <marker> it stops itself (SIGSTOP) there instead, to be killed at that very
-// point.
+// point. With "rehearse" it rehearses instead: no password, no confirmation, copies only.
 
 #include <sqlite3.h>
 
@@ -52,7 +52,7 @@ int WatchCommits(sqlite3* db, const char**, const sqlite3_api_routines*) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    if (argc != 6) {
+    if (argc != 6 && argc != 7) {
         return 2;
     }
     const QString source = QFile::decodeName(argv[1]);
@@ -72,11 +72,15 @@ int main(int argc, char** argv) {
                         QStringLiteral("db경로"), source);
     platform.SetSetting(QStringLiteral("Solvane2"), QStringLiteral("환경설정"),
                         QStringLiteral("db경로"), dest);
-    platform.inputAnswers.push_back(kRunPassword);
-    platform.msgBoxAnswers.push_back(vbYes);
+    const bool rehearse = argc == 7 && qstrcmp(argv[6], "rehearse") == 0;
+    if (!rehearse) {
+        platform.inputAnswers.push_back(kRunPassword);
+        platform.msgBoxAnswers.push_back(vbYes);
+    }
     FakeForm form;
     form.check = {1, 1};
     Conversion conversion(platform, form, form, form);
+    conversion.SetRehearsal(rehearse);
     conversion.Command1_Click();
     return conversion.LastRunHadErrors() ? 1 : 0;
 }

@@ -74,6 +74,7 @@ void Conversion::CopyData(dao::DatabaseHandle& sourceDb, dao::DatabaseHandle& de
         TableCopy(platform_, progress_, sourceDb, destDb, tableName, journal_, report).Run();
     report.Tell(outcome, sourceDb);
     copies_.push_back(std::move(outcome));
+    copiedTables_.push_back(tableName);
 }
 
 void Conversion::RunRecipe(const Recipe& recipe, dao::DatabaseHandle& sourceDb,
@@ -81,6 +82,7 @@ void Conversion::RunRecipe(const Recipe& recipe, dao::DatabaseHandle& sourceDb,
     if (check1_.Value(recipe.checkIndex) != vbChecked) {
         return;
     }
+    currentRecipe_ = recipe.checkIndex;
     for (const RecipeStep& step : recipe.steps) {
         switch (step.database) {
             case StepDatabase::Source:
@@ -128,6 +130,9 @@ void Conversion::ExecuteCounted(dao::DatabaseHandle& db, const RecipeStep& step)
         return;
     }
     statementLeftRowsOut_ = true;
+    leftOutStatements_.emplace_back(
+        currentRecipe_,
+        RehearsedStatement{product, step.statement, outcome.affected, outcome.leftOut});
     log_.AddLog(
         QStringLiteral("%1 실행 중 오류: %2건 적용, %3건 빠짐 (첫 오류: %4)")
             .arg(step.statement)
@@ -201,6 +206,10 @@ bool Conversion::UserConfirmsRun() {
         platform_.MsgBox(QStringLiteral("상품복사나 거래처복사중 하나 이상을 선택하세요."),
                          vbOKOnly);
         return false;
+    }
+    // A rehearsal changes nothing of the user's, so nothing needs guarding.
+    if (rehearsal_) {
+        return true;
     }
 
     const QString password =
@@ -308,6 +317,9 @@ void Conversion::StopOnError(const ErrorInfo& error, dao::DatabaseHandle& source
     CloseQuietly(destDb);
     log_.AddLog(QStringLiteral("오류로 작업 중단: ") + ErrorText(error));
     FinishRecord(QStringLiteral("중단: ") + ErrorText(error));
+    if (rehearsal_) {
+        return;  // the rehearsal's own box says it
+    }
     platform_.MsgBox(ErrorText(error) + kCrLf + kCrLf +
                          QStringLiteral("오류로 작업을 중단했습니다. 작업 기록을 확인하세요.") +
                          RunFolderLines(),
@@ -327,6 +339,14 @@ QString Conversion::RunFolderLines() const {
 }
 
 bool Conversion::BackUpFiles(dao::DatabaseHandle& sourceDb, dao::DatabaseHandle& destDb) {
+    if (rehearsal_) {
+        // The copies the rehearsal works on are its backup: the originals stay untouched.
+        record_->SetCopiedTables(copiedColumns_);
+        lastRunFolder_ = record_->Folder();
+        log_.AddLog(QStringLiteral("미리 해보기 폴더: ") +
+                    QDir::toNativeSeparators(lastRunFolder_));
+        return true;
+    }
     // What each database has changed by the selected recipes: the source's units when products
     // are copied, and the destination's copied and adapted tables.
     QStringList sourceTables;
@@ -368,6 +388,8 @@ void Conversion::FinishRecord(const QString& outcome) {
     }
     failedRowsPath_ = record_->FailedRowsPath();
     record_->Finish(outcome, log_.Text());
+    lastOutcome_ = outcome;
+    lastHashesAfter_ = record_->HashesAfter();
     record_.reset();
     journal_ = journalBeforeRun_;
 }
@@ -388,6 +410,9 @@ void Conversion::ReportCompletion() {
         log_.AddLog(QStringLiteral("자료 교체 완료 (오류 있음: 작업 기록을 확인하세요)"));
         log_.AddLog(kRule);
         FinishRecord(QStringLiteral("완료 (오류 있음)"));
+        if (rehearsal_) {
+            return;
+        }
         platform_.MsgBox(QStringLiteral("자료 교체가 끝났지만 오류가 있었습니다.") + kCrLf +
                              QStringLiteral("작업 기록을 확인하세요.") + RunFolderLines(),
                          vbOKOnly);
@@ -396,13 +421,33 @@ void Conversion::ReportCompletion() {
     log_.AddLog(QStringLiteral("자료 교체 완료"));
     log_.AddLog(kRule);
     FinishRecord(QStringLiteral("완료"));
-    platform_.MsgBox(QStringLiteral("자료 교체가 완료 되었습니다."), vbOKOnly);
+    if (!rehearsal_) {
+        platform_.MsgBox(QStringLiteral("자료 교체가 완료 되었습니다."), vbOKOnly);
+    }
+}
+
+void Conversion::StartRun() {
+    copies_.clear();
+    copiedTables_.clear();
+    statementLeftRowsOut_ = false;
+    leftOutStatements_.clear();
+    stoppedByError_ = false;
+    runStarted_ = false;
+    lastRunFolder_.clear();
+    failedRowsPath_.clear();
+    lastOutcome_.clear();
+    lastHashesAfter_.clear();
+    log_.SetText(QString());
+    log_.AddLog(rehearsal_ ? kRehearsalFirstLine : QString());
+    if (rehearsal_) {
+        log_.AddLog(QString());
+    }
+    log_.AddLog(QStringLiteral("작업 시작"));
+    log_.AddLog(QString());
 }
 
 void Conversion::Command1_Click() {
-    dao::DatabaseHandle sourceDb;
-    dao::DatabaseHandle destDb;
-
+    lastRehearsal_.reset();
     if (!UserConfirmsRun()) {
         return;
     }
@@ -419,17 +464,17 @@ void Conversion::Command1_Click() {
     if (!FoldersUsable(sourceFile, destFile)) {
         return;
     }
+    StartRun();
+    if (rehearsal_) {
+        Rehearse(sourceFile, destFile);
+    } else {
+        RunOn(sourceFile, destFile);
+    }
+}
 
-    copies_.clear();
-    statementLeftRowsOut_ = false;
-    stoppedByError_ = false;
-    lastRunFolder_.clear();
-    failedRowsPath_.clear();
-    log_.SetText(QString());
-    log_.AddLog(QString());
-    log_.AddLog(QStringLiteral("작업 시작"));
-    log_.AddLog(QString());
-
+void Conversion::RunOn(const QString& sourceFile, const QString& destFile) {
+    dao::DatabaseHandle sourceDb;
+    dao::DatabaseHandle destDb;
     if (!OpenDatabases(sourceDb, destDb, sourceFile, destFile)) {
         return;
     }
@@ -441,6 +486,7 @@ void Conversion::Command1_Click() {
             CloseQuietly(destDb);
             return;
         }
+        runStarted_ = true;
         record_->AlsoTell(journal_);
         journalBeforeRun_ = std::exchange(journal_, record_.get());
         for (const Recipe& recipe : AllRecipes()) {
@@ -453,4 +499,113 @@ void Conversion::Command1_Click() {
         return;
     }
     ReportCompletion();
+}
+
+// ---- The rehearsal
+
+bool Conversion::CopyForRehearsal(const QString& sourceFile, const QString& destFile) {
+    dao::DatabaseHandle sourceDb;
+    dao::DatabaseHandle destDb;
+    if (!OpenDatabases(sourceDb, destDb, sourceFile, destFile)) {
+        return false;
+    }
+    // Both files whole: the run reads the one and changes both.
+    const std::vector<FileToBackUp> files{{kSourceProduct, &sourceDb, {}},
+                                          {kDestProduct, &destDb, {}}};
+    record_ = std::make_unique<RunRecord>(platform_.Version(), recordSeams_);
+    record_->SetRehearsal(true);
+    std::optional<RunRecord::Failure> failure;
+    try {
+        failure = record_->BackUp(platform_.RunsFolder(), files);
+    } catch (...) {
+        failure = RunRecord::Failure{QDir::toNativeSeparators(platform_.RunsFolder()),
+                                     ErrorText(DescribeError(std::current_exception()))};
+    }
+    CloseQuietly(sourceDb);
+    CloseQuietly(destDb);
+    if (!failure) {
+        return true;
+    }
+    record_.reset();
+    log_.AddLog(QStringLiteral("작업 안 함: 미리 해보기 복사본을 만들지 못했습니다: ") +
+                failure->cause);
+    platform_.MsgBox(QStringLiteral("미리 해보기용 복사본을 만들지 못했습니다.") + kCrLf +
+                         failure->folder + kCrLf + failure->cause + kCrLf +
+                         QStringLiteral("실제 파일은 바꾸지 않았습니다."),
+                     vbOKOnly);
+    return false;
+}
+
+void Conversion::Rehearse(const QString& sourceFile, const QString& destFile) {
+    const QString runsRoot = platform_.RunsFolder();
+    // A rehearsal that was killed left its copies behind; they are of no use to anyone.
+    RemoveRehearsalCopies(runsRoot);
+    if (!CopyForRehearsal(sourceFile, destFile)) {
+        return;
+    }
+    const RunManifest before = record_->Manifest();
+    const QString folder = record_->Folder();
+    const auto copyOf = [&](const QString& product) {
+        for (const BackedUpFile& file : before.files) {
+            if (file.product == product) {
+                return QDir(folder).filePath(file.RelativeBackupPath());
+            }
+        }
+        return QString();
+    };
+    RunOn(copyOf(kSourceProduct), copyOf(kDestProduct));
+    if (record_) {
+        // The run stopped at its checks: its report still says so.
+        FinishRecord(QStringLiteral("작업 안 함"));
+    }
+    RemoveRehearsalCopies(runsRoot, folder);
+    lastRehearsal_ = RehearsalFindings(before);
+    lastRehearsal_->folder = folder;
+    log_.AddLog(lastRehearsal_->originalsUnchanged
+                    ? QStringLiteral("미리 해보기 끝: 실제 파일은 바뀌지 않았습니다.")
+                    : QStringLiteral("미리 해보기 끝: 실제 파일이 미리 해보기 중에 바뀌었습니다."));
+    if (showRehearsalSummary_) {
+        platform_.MsgBox(lastRehearsal_->Summary(), vbOKOnly);
+    }
+}
+
+RehearsalResult Conversion::RehearsalFindings(const RunManifest& before) const {
+    RehearsalResult result;
+    if (!runStarted_) {
+        result.outcome = RehearsalResult::Outcome::NotRehearsed;
+    } else {
+        result.outcome = RunHadErrors() ? RehearsalResult::Outcome::CompletesWithErrors
+                                        : RehearsalResult::Outcome::Completes;
+    }
+    result.runOutcome = lastOutcome_;
+    result.failedRowsPath = failedRowsPath_;
+    result.originalsUnchanged = lastHashesAfter_.size() == before.files.size();
+    for (size_t i = 0; i < before.files.size() && result.originalsUnchanged; ++i) {
+        result.originalsUnchanged =
+            !before.files[i].sha256.isEmpty() && before.files[i].sha256 == lastHashesAfter_[i];
+    }
+    for (const Recipe* recipe : SelectedRecipes()) {
+        RehearsedTable table;
+        for (const RecipeStep& step : recipe->steps) {
+            if (step.database == StepDatabase::Both) {
+                table.tableName = step.tableName;
+            }
+        }
+        for (size_t i = 0; i < copies_.size() && i < copiedTables_.size(); ++i) {
+            if (copiedTables_[i] != table.tableName) {
+                continue;
+            }
+            table.counts = copies_[i].counts;
+            if (copies_[i].refusal) {
+                table.refusal = CopyReport::RefusalReason(*copies_[i].refusal);
+            }
+        }
+        for (const auto& [checkIndex, statement] : leftOutStatements_) {
+            if (checkIndex == recipe->checkIndex) {
+                table.leftOut.push_back(statement);
+            }
+        }
+        result.tables.push_back(std::move(table));
+    }
+    return result;
 }

@@ -9,6 +9,7 @@
 #include "conversion/OpenClose.h"
 #include "conversion/Platform.h"
 #include "conversion/Recipes.h"
+#include "conversion/Rehearsal.h"
 #include "conversion/RunJournal.h"
 #include "conversion/RunRecord.h"
 #include "conversion/TableCopy.h"
@@ -48,12 +49,36 @@ public:
     // tells the user.
     bool LastRunHadErrors() const { return RunHadErrors(); }
 
+    // Rehearsals: each Start runs the whole conversion on copies of both files, in a rehearsal
+    // folder, and leaves the originals as they were. It asks for no password or confirmation,
+    // and ends with a box of its own, unless `showSummary` is false (the caller then shows
+    // LastRehearsal() itself).
+    void SetRehearsal(bool rehearsal, bool showSummary = true) {
+        rehearsal_ = rehearsal;
+        showRehearsalSummary_ = showSummary;
+    }
+    bool Rehearsing() const { return rehearsal_; }
+    // What the last rehearsal found; empty when the last Start was no rehearsal, or ended before
+    // its copies (the boxes said why).
+    const std::optional<RehearsalResult>& LastRehearsal() const { return lastRehearsal_; }
+
     // The run folder of the last run that got as far as its backup; empty otherwise.
     QString LastRunFolder() const { return lastRunFolder_; }
     // The failed rows' file of the last run, when it listed any; empty otherwise.
     QString LastFailedRowsPath() const { return failedRowsPath_; }
 
 private:
+    // Clears what the last run met and starts the log.
+    void StartRun();
+    // The run from its opens on, on the two files given.
+    void RunOn(const QString& sourceFile, const QString& destFile);
+    // The rehearsal: copies both files, runs on the copies, removes them, says what it found.
+    void Rehearse(const QString& sourceFile, const QString& destFile);
+    // Opens both files as a run does and copies them into a new rehearsal folder, whose record
+    // it starts; false, after saying why, when the copies could not be made.
+    bool CopyForRehearsal(const QString& sourceFile, const QString& destFile);
+    // What the rehearsal met, from the run's outcomes.
+    RehearsalResult RehearsalFindings(const RunManifest& before) const;
     // Asks for the boxes, the password and the confirmation; false when the run must not start.
     bool UserConfirmsRun();
     // Checks that a folder setting could be read as a text; false, after saying why, when the
@@ -98,7 +123,19 @@ private:
     // What the run met, since its start: each table copy's outcome, whether a statement left
     // rows out, whether an error stopped it.
     std::vector<TableCopyOutcome> copies_;
+    std::vector<QString> copiedTables_;  // the table of each of copies_
     bool statementLeftRowsOut_ = false;
+    // The statements that left rows out, with the check box of their recipe.
+    std::vector<std::pair<int, RehearsedStatement>> leftOutStatements_;
+    int currentRecipe_ = -1;
+    // Whether the run got past its checks and backup.
+    bool runStarted_ = false;
+    bool rehearsal_ = false;
+    bool showRehearsalSummary_ = true;
+    std::optional<RehearsalResult> lastRehearsal_;
+    // The outcome report.txt was given, and its files' hashes after the run.
+    QString lastOutcome_;
+    std::vector<QByteArray> lastHashesAfter_;
     bool stoppedByError_ = false;
     RunJournal* journal_ = nullptr;
     // The record of the run in progress, from its backup on.

@@ -151,7 +151,7 @@ void CopyReport::ShowRefusal(const CopyRefusal& refusal) {
     }
 }
 
-QString CopyReport::RefusalReason(const CopyRefusal& refusal) const {
+QString CopyReport::RefusalReason(const CopyRefusal& refusal) {
     using Reason = CopyRefusal::Reason;
     switch (refusal.reason) {
         case Reason::MissingColumns:

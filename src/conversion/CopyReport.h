@@ -23,6 +23,9 @@ public:
     // "Error N (...) in procedure CopyData of Form Form1", while the copy waits.
     void FirstMet(const ErrorInfo& error) override;
 
+    // Why the table was not copied, as the log and the failed rows' list say it.
+    static QString RefusalReason(const CopyRefusal& refusal);
+
     // Tells what the copy did, in the order the copy met it. A failure of the telling itself is
     // noted in the outcome and shown as the copy's own failures are.
     void Tell(TableCopyOutcome& outcome, dao::DatabaseHandle& sourceDb);
@@ -32,8 +35,6 @@ private:
     void Guarded(TableCopyOutcome& outcome, Step&& step);
     // The box of a refusal that has one; the refusal of missing columns is logged with it.
     void ShowRefusal(const CopyRefusal& refusal);
-    // Why the table was not copied, as the log and the failed rows' list say it.
-    QString RefusalReason(const CopyRefusal& refusal) const;
     void LogOutcome(const TableCopyOutcome& outcome);
     // " (실패한 행: <file>)" when this table's rows were listed in the journal's file.
     QString FailedRowsNote(const TableCopyOutcome& outcome) const;

@@ -55,13 +55,20 @@ QString BackedUpFile::RelativeBackupPath() const {
     return product + QLatin1Char('/') + kDbFileName;
 }
 
-std::optional<QString> CreateRunFolder(const QString& root, const QDateTime& now, QString& why) {
+bool IsRehearsalFolder(const QString& name) {
+    const std::optional<RunFolderName> parsed = ParseRunFolderName(name);
+    return parsed && parsed->suffix.startsWith(kRehearsalSuffix);
+}
+
+std::optional<QString> CreateRunFolder(const QString& root, const QDateTime& now, QString& why,
+                                       const QString& kind) {
     QDir rootDir(root);
     if (!rootDir.mkpath(QStringLiteral("."))) {
         why = QStringLiteral("폴더를 만들 수 없습니다: %1").arg(QDir::toNativeSeparators(root));
         return std::nullopt;
     }
-    const QString stamp = now.toString(kStampFormat);
+    const QString stamp =
+        now.toString(kStampFormat) + (kind.isEmpty() ? QString() : QStringLiteral("-") + kind);
     // mkdir fails on a name that exists, so two runs in the same second, even in two
     // processes, never share a folder.
     for (int n = 1; n < 1000; ++n) {
@@ -171,7 +178,8 @@ QStringList ListRunFolders(const QString& root) {
     std::vector<std::pair<RunFolderName, QString>> runs;
     for (const QString& name :
          QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
-        if (std::optional<RunFolderName> parsed = ParseRunFolderName(name)) {
+        std::optional<RunFolderName> parsed = ParseRunFolderName(name);
+        if (parsed && !parsed->suffix.startsWith(kRehearsalSuffix)) {
             runs.emplace_back(std::move(*parsed), QDir(root).absoluteFilePath(name));
         }
     }

@@ -56,10 +56,18 @@ struct RunManifest {
     std::vector<BackedUpFile> files;
 };
 
-// Creates a new, empty run folder under `root` named after `now` ("20261208-164918"); when that
-// name is taken (two runs in the same second) "-2", "-3", ... follow. Creates `root` as needed.
-// Returns the folder's absolute path, or nullopt with `why` set when it cannot be created.
-std::optional<QString> CreateRunFolder(const QString& root, const QDateTime& now, QString& why);
+// What follows a rehearsal folder's stamp: "20261208-164918-rehearsal". A rehearsal changes
+// nothing, so its folder holds nothing to restore and the restore window never lists it.
+inline const QString kRehearsalSuffix = QStringLiteral("rehearsal");
+// Whether a folder name (without its path) is a rehearsal's.
+bool IsRehearsalFolder(const QString& name);
+
+// Creates a new, empty run folder under `root` named after `now` ("20261208-164918"), with
+// "-<kind>" after the stamp when `kind` is given; when that name is taken (two runs in the same
+// second) "-2", "-3", ... follow. Creates `root` as needed. Returns the folder's absolute path,
+// or nullopt with `why` set when it cannot be created.
+std::optional<QString> CreateRunFolder(const QString& root, const QDateTime& now, QString& why,
+                                       const QString& kind = {});
 
 // What a run folder's name says: when its run started and which run of that second it was.
 struct RunFolderName {
@@ -83,8 +91,8 @@ std::optional<RunManifest> ReadManifest(const QString& folder);
 // killed before its end).
 std::optional<QString> ReadReportOutcome(const QString& folder);
 
-// The run folders under `root`, newest first: by the start time in their names, then by their
-// number in that second ("-10" is newer than "-9").
+// The run folders under `root` (rehearsals left out), newest first: by the start time in their
+// names, then by their number in that second ("-10" is newer than "-9").
 QStringList ListRunFolders(const QString& root);
 
 // Hex SHA-256 of a file's bytes; empty when it cannot be read.

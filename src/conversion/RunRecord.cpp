@@ -38,6 +38,18 @@ RunRecord::~RunRecord() = default;
 
 void RunRecord::SetCopiedTables(std::vector<std::pair<QString, QStringList>> tables) {
     copiedTables_ = std::move(tables);
+    // A rehearsal checks the tables on its copies, after its record has started.
+    if (report_.isOpen()) {
+        OpenFailedRows();
+    }
+}
+
+void RunRecord::OpenFailedRows() {
+    std::vector<FailedRowsTable> tables;
+    for (const auto& [table, columns] : copiedTables_) {
+        tables.push_back({table, columns});
+    }
+    failedRows_ = std::make_unique<FailedRowsCsv>(QDir(folder_).filePath(kFailedRowsName), tables);
 }
 
 std::optional<QString> RunRecord::CopyAndVerify(const FileToBackUp& file, BackedUpFile& record) {
@@ -108,18 +120,14 @@ std::optional<QString> RunRecord::CopyAll(const std::vector<FileToBackUp>& files
 
 std::optional<QString> RunRecord::StartRecording() {
     QString why;
-    if (!WriteManifest(folder_, manifest_, why)) {
+    if (!rehearsal_ && !WriteManifest(folder_, manifest_, why)) {
         return QStringLiteral("백업 정보를 쓸 수 없습니다: %1").arg(why);
     }
     StartReport();
     if (report_.error() != QFileDevice::NoError) {
         return QStringLiteral("보고서를 쓸 수 없습니다: %1").arg(report_.errorString());
     }
-    std::vector<FailedRowsTable> tables;
-    for (const auto& [table, columns] : copiedTables_) {
-        tables.push_back({table, columns});
-    }
-    failedRows_ = std::make_unique<FailedRowsCsv>(QDir(folder_).filePath(kFailedRowsName), tables);
+    OpenFailedRows();
     return std::nullopt;
 }
 
@@ -127,7 +135,8 @@ std::optional<RunRecord::Failure> RunRecord::BackUp(const QString& runsRoot,
                                                     const std::vector<FileToBackUp>& files) {
     started_ = QDateTime::currentDateTime();
     QString why;
-    const std::optional<QString> created = CreateRunFolder(runsRoot, started_, why);
+    const std::optional<QString> created =
+        CreateRunFolder(runsRoot, started_, why, rehearsal_ ? kRehearsalSuffix : QString());
     if (!created) {
         return Failure{Native(runsRoot), why};
     }
@@ -168,8 +177,10 @@ void RunRecord::FileLines(const QString& title, bool after) {
     for (const BackedUpFile& file : manifest_.files) {
         paths << file.originalPath;
     }
-    const std::vector<QByteArray> hashesAfter =
-        after ? FilesSha256(paths) : std::vector<QByteArray>();
+    if (after) {
+        hashesAfter_ = FilesSha256(paths);
+    }
+    const std::vector<QByteArray>& hashesAfter = hashesAfter_;
     for (size_t i = 0; i < manifest_.files.size(); ++i) {
         const BackedUpFile& file = manifest_.files[i];
         const QFileInfo info(file.originalPath);
@@ -190,13 +201,17 @@ void RunRecord::StartReport() {
         return;
     }
     Line(QStringLiteral("Dorvik → SolvanePlus 자료 복사 보고서"));
+    if (rehearsal_) {
+        Line(kRehearsalReportMark);
+    }
     Line(QStringLiteral("날짜: %1").arg(started_.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
     Line(QStringLiteral("프로그램 버전: %1").arg(manifest_.version));
     Line(QStringLiteral("실행 폴더: %1").arg(Native(folder_)));
     Line(QString());
     FileLines(QStringLiteral("[작업 전 파일]"), false);
     Line(QString());
-    Line(QStringLiteral("[백업] 검증됨 (파일 검사와 행 수)"));
+    Line(rehearsal_ ? QStringLiteral("[미리 해보기 복사본] 검증됨 (파일 검사와 행 수)")
+                    : QStringLiteral("[백업] 검증됨 (파일 검사와 행 수)"));
     for (const BackedUpFile& file : manifest_.files) {
         QStringList counts;
         for (const auto& [table, rows] : file.rowCounts) {

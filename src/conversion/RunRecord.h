@@ -26,6 +26,10 @@ struct FileToBackUp {
     QStringList tables;
 };
 
+// The line under a rehearsal report's heading.
+inline const QString kRehearsalReportMark =
+    QStringLiteral("미리 해보기: 실제 파일은 바꾸지 않고 복사본으로 해 본 작업입니다.");
+
 // The free space the backup needs beyond the files' own sizes: the copy's journal and the
 // report, with room to spare.
 inline constexpr qint64 kBackupMargin = qint64{16} * 1024 * 1024;
@@ -63,6 +67,15 @@ public:
 
     const QString& Folder() const { return folder_; }
 
+    // A rehearsal's record: its folder is "<stamp>-rehearsal", its copies are the files the run
+    // will work on rather than a backup, it writes no run.json (there is nothing to restore) and
+    // its report says at its top that the real files were not changed. Set before BackUp.
+    void SetRehearsal(bool rehearsal) { rehearsal_ = rehearsal; }
+    // The files as BackUp found them: paths, sizes, SHA-256 and the copies' places.
+    const RunManifest& Manifest() const { return manifest_; }
+    // The SHA-256 of each file of Manifest() as Finish found it; empty before Finish.
+    const std::vector<QByteArray>& HashesAfter() const { return hashesAfter_; }
+
     // The run's end: each file's size and SHA-256 after the run, the outcome, and the whole log.
     void Finish(const QString& outcome, const QString& logText);
 
@@ -86,6 +99,7 @@ private:
     void StartReport();
     void Line(const QString& text);
     void FileLines(const QString& title, bool after);
+    void OpenFailedRows();
 
     AppVersion version_;
     Seams seams_;
@@ -96,4 +110,6 @@ private:
     std::unique_ptr<FailedRowsCsv> failedRows_;
     std::vector<std::pair<QString, QStringList>> copiedTables_;
     RunJournal* observer_ = nullptr;
+    bool rehearsal_ = false;
+    std::vector<QByteArray> hashesAfter_;
 };

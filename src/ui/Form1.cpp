@@ -179,8 +179,11 @@ QCheckBox* Form1::Check1(int index) const {
                : nullptr;
 }
 
+const QString Form1::kRehearsalCaption = QStringLiteral(" - 미리 해보기");
+
 void Form1::Form_Load() {
-    setWindowTitle(windowTitle() + VersionCaption(platform_.Version()));
+    setWindowTitle(windowTitle() + VersionCaption(platform_.Version()) +
+                   (conversion_.Rehearsing() ? kRehearsalCaption : QString()));
 }
 
 void Form1::Command1_Click() {

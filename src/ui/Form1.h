@@ -40,6 +40,12 @@ public:
     explicit Form1(Platform& platform, QWidget* parent = nullptr);
     ~Form1() override;
 
+    // What a rehearsal's caption has after the window's: "... ver.1.0.4 - 미리 해보기".
+    static const QString kRehearsalCaption;
+
+    // The window of "dorvik2solvane --rehearse": Start rehearses on copies. Set before Form_Load.
+    void SetRehearsal(bool rehearsal) { conversion_.SetRehearsal(rehearsal); }
+
     // Event handlers.
     void Form_Load();
     void Command1_Click();

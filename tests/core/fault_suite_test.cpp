@@ -1249,6 +1249,137 @@ INSTANTIATE_TEST_SUITE_P(Faults, SkippingStatementRun,
                                     enginetest::DriverName(std::get<1>(info.param));
                          });
 
+// ---- A rehearsal predicts the run
+
+// Rehearsed first, then run on the same files: the rehearsal must have met exactly what the run
+// then meets, and left the files as they were.
+struct Rehearsed {
+    const char* name;
+    std::function<void(const QString& source, const QString& dest)> make;
+};
+
+void PrintTo(const Rehearsed& rehearsed, std::ostream* os) {
+    *os << rehearsed.name;
+}
+
+const Rehearsed kRehearsed[] = {
+    {"Demo", [](const QString&, const QString&) {}},
+    {"RefusedRows", kRefusals[0].make},
+    {"StatementLeavesRowsOut", kSkippingStatements[1].make},
+    {"FirstRowRefused",
+     [](const QString&, const QString& dest) {
+         ExecSql(dest, "UPDATE trader SET U_Name = 'nobody'");
+         RebuildTable(dest, "trader", [](std::string sql) {
+             return Replaced(sql, "U_Name TEXT", "U_Name TEXT CHECK (U_Name = 'nobody')");
+         });
+     }},
+};
+
+class RehearsalRun
+    : public FaultRun,
+      public ::testing::WithParamInterface<std::tuple<Rehearsed, enginetest::Driver>> {
+protected:
+    // What a run met, as its journal, failed rows, report and log tell it; the log without the
+    // lines that name its folders.
+    struct Met {
+        std::vector<TestJournal::Statement> statements;
+        std::vector<TableCopyCounts> tables;
+        std::vector<std::pair<int64_t, int32_t>> failedRows;  // position, number
+        bool hadErrors = false;
+        std::optional<QString> outcome;
+        QString log;
+    };
+    Met Observe() {
+        Met met;
+        met.statements = std::exchange(Journal().statements, {});
+        met.tables = std::exchange(Journal().tables, {});
+        const QString csv = FailedRowsFilePath();
+        if (QFileInfo::exists(csv)) {
+            for (const FailedRow& row : ReadFailedRows(csv).rows) {
+                met.failedRows.emplace_back(row.position, row.number);
+            }
+        }
+        met.hadErrors = conversion.LastRunHadErrors();
+        met.outcome = ReadReportOutcome(conversion.LastRunFolder());
+        for (const QString& line : form.text.split(kCrLf)) {
+            if (!line.contains(conversion.LastRunFolder()) &&
+                !line.contains(QDir::toNativeSeparators(conversion.LastRunFolder())) &&
+                !line.startsWith(QStringLiteral("미리 해보기")) &&
+                !line.startsWith(QStringLiteral("백업: "))) {
+                met.log += line + QLatin1Char('\n');
+            }
+        }
+        return met;
+    }
+};
+
+TEST_P(RehearsalRun, PredictsWhatTheRunThenDoesAndChangesNothing) {
+    const auto& [rehearsed, driver] = GetParam();
+    rehearsed.make(SourceFile(), DestFile());
+    Keep();
+    const dao::EngineOptionsScope scope(enginetest::OptionsFor(driver));
+    Journal();
+
+    conversion.SetRehearsal(true);
+    form.check = {1, 1};
+    conversion.Command1_Click();
+
+    ASSERT_TRUE(conversion.LastRehearsal().has_value());
+    const RehearsalResult rehearsal = *conversion.LastRehearsal();
+    // No password, no confirmation; the rehearsal's own box at its end.
+    for (const auto& call : platform.calls) {
+        EXPECT_NE(call.kind, ScriptedPlatform::Kind::InputBox);
+    }
+    ASSERT_FALSE(platform.MessageBoxes().empty());
+    EXPECT_EQ(Str(platform.MessageBoxes().back().text), Str(rehearsal.Summary()));
+    EXPECT_TRUE(rehearsal.Summary().endsWith(QStringLiteral("실제 파일은 바뀌지 않았습니다.")));
+    EXPECT_TRUE(form.text.startsWith(kRehearsalFirstLine + kCrLf));
+    EXPECT_TRUE(rehearsal.originalsUnchanged);
+    EXPECT_TRUE(FileBytes(SourceFile()) == sourceBytes_) << "the source was changed";
+    EXPECT_TRUE(FileBytes(DestFile()) == destBytes_) << "the destination was changed";
+    ExpectNoFileLeftOpen();
+    // The copies are gone, the report stays, and there is nothing to restore.
+    EXPECT_FALSE(QFileInfo::exists(rehearsal.folder + QStringLiteral("/Dorvik")));
+    EXPECT_FALSE(QFileInfo::exists(rehearsal.folder + QStringLiteral("/SolvanePlus")));
+    EXPECT_FALSE(QFileInfo::exists(rehearsal.folder + QStringLiteral("/run.json")));
+    EXPECT_TRUE(QString::fromUtf8(FileBytes(rehearsal.folder + QStringLiteral("/report.txt")))
+                    .contains(QStringLiteral("\n") + kRehearsalReportMark + QStringLiteral("\n")));
+    EXPECT_TRUE(ListRunFolders(tmp.File(QStringLiteral("runs"))).isEmpty());
+    const Met predicted = Observe();
+
+    conversion.SetRehearsal(false);
+    Run(1, 1);
+    const Met done = Observe();
+
+    ASSERT_EQ(predicted.statements.size(), done.statements.size());
+    for (size_t i = 0; i < done.statements.size(); ++i) {
+        EXPECT_EQ(Str(predicted.statements[i].sql), Str(done.statements[i].sql));
+        EXPECT_EQ(predicted.statements[i].rows, done.statements[i].rows)
+            << done.statements[i].sql.toStdString();
+    }
+    ASSERT_EQ(predicted.tables.size(), done.tables.size());
+    for (size_t i = 0; i < done.tables.size(); ++i) {
+        const TableCopyCounts& a = predicted.tables[i];
+        const TableCopyCounts& b = done.tables[i];
+        EXPECT_EQ(
+            std::tie(a.tableName, a.sourceRows, a.destBefore, a.copied, a.failed, a.destAfter),
+            std::tie(b.tableName, b.sourceRows, b.destBefore, b.copied, b.failed, b.destAfter));
+    }
+    EXPECT_EQ(predicted.failedRows, done.failedRows);
+    EXPECT_EQ(predicted.hadErrors, done.hadErrors);
+    EXPECT_EQ(rehearsal.outcome == RehearsalResult::Outcome::CompletesWithErrors, done.hadErrors);
+    EXPECT_EQ(predicted.outcome, done.outcome);
+    EXPECT_EQ(Str(predicted.log), Str(done.log));
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, RehearsalRun,
+                         ::testing::Combine(::testing::ValuesIn(kRehearsed),
+                                            ::testing::ValuesIn(enginetest::DriversToRun())),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) +
+                                    enginetest::DriverName(std::get<1>(info.param));
+                         });
+
 // A second run finds its class row in place: that row left out is what the recipe means.
 TEST_F(FaultRun, AClassRowAlreadyThereIsNoFailure) {
     ExecSql(DestFile(),
@@ -1606,6 +1737,51 @@ TEST_P(KilledRun, LeavesBothFilesSoundAndASecondRunCompletes) {
     ExpectSameContents(SourceFile(), ExpectedSource(true));
     ExpectSameContents(DestFile(), ExpectedDest(true, true));
     ExpectNoFileLeftOpen();
+}
+
+// Killed at any moment, a rehearsal leaves the originals byte for byte as they were, and the
+// next rehearsal clears the copies it left.
+TEST_F(FaultRun, ARehearsalKilledAtAnyMomentLeavesTheOriginalsAsTheyWere) {
+    WriteSourceDatabase(SourceFile(), DemoSize{3000, 300}, kSeed);
+    Keep();
+    const QByteArray source = QFile::encodeName(SourceFolder());
+    const QByteArray dest = QFile::encodeName(DestFolder());
+    char* const args[] = {const_cast<char*>(CRASH_CHILD), const_cast<char*>(source.data()),
+                          const_cast<char*>(dest.data()), const_cast<char*>("20"),
+                          const_cast<char*>("0"),         const_cast<char*>("-"),
+                          const_cast<char*>("rehearse"),  nullptr};
+    // How long a whole rehearsal takes here, then kills at moments spread over it.
+    QElapsedTimer clock;
+    clock.start();
+    pid_t pid = 0;
+    int status = 0;
+    ASSERT_EQ(posix_spawn(&pid, CRASH_CHILD, nullptr, nullptr, args, environ), 0);
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    const qint64 whole = std::max<qint64>(clock.elapsed(), 20);
+    const unsigned seed = std::random_device{}();
+    std::mt19937 random(seed);
+    for (int kill = 0; kill < 6; ++kill) {
+        const auto at = std::uniform_int_distribution<qint64>(0, whole)(random);
+        ASSERT_EQ(posix_spawn(&pid, CRASH_CHILD, nullptr, nullptr, args, environ), 0);
+        usleep(static_cast<useconds_t>(at * 1000));
+        ::kill(pid, SIGKILL);
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(FileBytes(SourceFile()) == sourceBytes_) << "seed " << seed << ", " << at;
+        EXPECT_TRUE(FileBytes(DestFile()) == destBytes_) << "seed " << seed << ", " << at;
+    }
+
+    form.check = {1, 1};
+    conversion.SetRehearsal(true);
+    conversion.Command1_Click();
+    ASSERT_TRUE(conversion.LastRehearsal().has_value());
+    EXPECT_TRUE(conversion.LastRehearsal()->originalsUnchanged);
+    const QDir runs(tmp.File(QStringLiteral("runs")));
+    for (const QString& name : runs.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        EXPECT_TRUE(IsRehearsalFolder(name)) << name.toStdString();
+        EXPECT_FALSE(runs.exists(name + QStringLiteral("/SolvanePlus"))) << name.toStdString();
+        EXPECT_FALSE(runs.exists(name + QStringLiteral("/Dorvik"))) << name.toStdString();
+    }
 }
 
 const Kill kKills[] = {
