@@ -17,6 +17,8 @@ ManifestDPIAware true
 !define SHORTCUT "$SMPROGRAMS\Dorvik → SolvanePlus 자료 복사.lnk"
 ; The restore window: puts a run's backups back (dorvik2solvane --restore).
 !define RESTORE_SHORTCUT "$SMPROGRAMS\Dorvik → SolvanePlus 자료 복원.lnk"
+; The rehearsal on copies, which changes nothing (dorvik2solvane --rehearse).
+!define REHEARSE_SHORTCUT "$SMPROGRAMS\Dorvik → SolvanePlus 자료 복사 미리 해보기.lnk"
 
 Name "${TITLE} ${VERSION}"
 OutFile "${OUTFILE}"
@@ -50,6 +52,8 @@ Section "Install"
     CreateShortCut "${SHORTCUT}" "$INSTDIR\dorvik2solvane.exe" "" "$INSTDIR\dorvik2solvane.exe" 0
     CreateShortCut "${RESTORE_SHORTCUT}" "$INSTDIR\dorvik2solvane.exe" "--restore" \
         "$INSTDIR\dorvik2solvane.exe" 0
+    CreateShortCut "${REHEARSE_SHORTCUT}" "$INSTDIR\dorvik2solvane.exe" "--rehearse" \
+        "$INSTDIR\dorvik2solvane.exe" 0
 
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${TITLE}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -65,6 +69,7 @@ Section "Uninstall"
     SetShellVarContext all
     Delete "${SHORTCUT}"
     Delete "${RESTORE_SHORTCUT}"
+    Delete "${REHEARSE_SHORTCUT}"
     !include "${UNFILES}"
     Delete "$INSTDIR\uninstall.exe"
     ; Removed only when empty: files the user put there stay.
