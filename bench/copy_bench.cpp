@@ -573,7 +573,43 @@ Result RunCopy(const ChildOptions& o, int argc, char** argv) {
 }
 
 // (c) A whole run: both boxes ticked, Start, password, Yes.
+// A rehearsal of the same run in the same window: copies of both files, the run on them, the
+// copies removed, the originals hashed again. It must end with the rehearsal's own box, saying a
+// run would complete and the originals did not change.
+Result RunRehearsal(const ChildOptions& o, int argc, char** argv) {
+    const Files f = FreshCopies(o.dir, QStringLiteral("rehearse"));
+    QApplication app(argc, argv);
+    BenchPlatform platform;
+    platform.runsFolder = f.runs;
+    platform.settings[{SourceSettingsApp(), SettingsSection(), SettingsKey()}] = f.sourceFolder;
+    platform.settings[{DestSettingsApp(), SettingsSection(), SettingsKey()}] = f.destFolder;
+    Form1 form(platform);
+    form.SetRehearsal(true);
+    form.Form_Load();
+    form.Check1(0)->setChecked(true);
+    form.Check1(1)->setChecked(true);
+    ShowAndSettle(form);
+    const QByteArray sourceSha = FileSha256(f.source);
+    const QByteArray destSha = FileSha256(f.dest);
+
+    Result r;
+    const auto start = Clock::now();
+    form.Command1_Click();
+    r["sec"] = SecondsSince(start);
+    const bool clean =
+        platform.boxes.size() == 1 &&
+        platform.boxes.back().startsWith(QStringLiteral("미리 해보기 결과: 실제 작업은 오류 없이")) &&
+        platform.boxes.back().endsWith(QStringLiteral("실제 파일은 바뀌지 않았습니다."));
+    r["boxes"] = clean ? 0 : static_cast<double>(std::max<size_t>(platform.boxes.size(), 1));
+    r["diff"] = FileSha256(f.source) == sourceSha && FileSha256(f.dest) == destSha ? 0 : 1;
+    RemoveCopies(f);
+    return r;
+}
+
 Result RunWhole(const ChildOptions& o, int argc, char** argv) {
+    if (o.mode == "rehearse") {
+        return RunRehearsal(o, argc, argv);
+    }
     const Files f = FreshCopies(o.dir, QStringLiteral("run"));
     QApplication app(argc, argv);
     BenchPlatform platform;
@@ -798,7 +834,7 @@ int RunChild(const ChildOptions& o, int argc, char** argv) {
         r = RunBaseline(o);
     } else if (o.mode == "copy") {
         r = RunCopy(o, argc, argv);
-    } else if (o.mode == "run") {
+    } else if (o.mode == "run" || o.mode == "rehearse") {
         r = RunWhole(o, argc, argv);
     } else if (o.mode == "backup") {
         r = RunBackup(o, argc, argv);
@@ -1034,6 +1070,16 @@ int RunParent(const Options& o) {
         runs.push_back(
             Spawn(QStringList{QStringLiteral("--child"), QStringLiteral("run")} + common));
         std::printf("N=%lld: run %.2f s\n", n, runs.back().at("sec"));
+        // The rehearsal against the run it rehearses, on the same files in turn.
+        const Result rehearsal =
+            Spawn(QStringList{QStringLiteral("--child"), QStringLiteral("rehearse")} + common);
+        std::printf("N=%lld: rehearsal %.2f s = %.2fx the run (copies of both files, the run on "
+                    "them, the originals hashed again)%s\n",
+                    n, rehearsal.at("sec"), rehearsal.at("sec") / runs.back().at("sec"),
+                    rehearsal.at("boxes") == 0 && rehearsal.at("diff") == 0
+                        ? ""
+                        : " -- DID NOT END AS A CLEAN REHEARSAL");
+        allEqual = allEqual && rehearsal.at("boxes") == 0 && rehearsal.at("diff") == 0;
         row.spread = "baseline " + Seconds(baselines) + "; copy " + Seconds(copies) + "; hidden " +
                      Seconds(hiddens);
         row.baseline = Best(baselines);

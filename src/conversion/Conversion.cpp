@@ -569,14 +569,35 @@ void Conversion::Rehearse(const QString& sourceFile, const QString& destFile) {
     }
 }
 
-RehearsalResult Conversion::RehearsalFindings(const RunManifest& before) const {
-    RehearsalResult result;
-    if (!runStarted_) {
-        result.outcome = RehearsalResult::Outcome::NotRehearsed;
-    } else {
-        result.outcome = RunHadErrors() ? RehearsalResult::Outcome::CompletesWithErrors
-                                        : RehearsalResult::Outcome::Completes;
+RehearsedTable Conversion::RehearsedTableOf(const Recipe& recipe) const {
+    RehearsedTable table;
+    for (const RecipeStep& step : recipe.steps) {
+        if (step.database == StepDatabase::Both) {
+            table.tableName = step.tableName;
+        }
     }
+    for (size_t i = 0; i < copies_.size() && i < copiedTables_.size(); ++i) {
+        if (copiedTables_[i] == table.tableName) {
+            table.counts = copies_[i].counts;
+            if (copies_[i].refusal) {
+                table.refusal = CopyReport::RefusalReason(*copies_[i].refusal);
+            }
+        }
+    }
+    for (const auto& [checkIndex, statement] : leftOutStatements_) {
+        if (checkIndex == recipe.checkIndex) {
+            table.leftOut.push_back(statement);
+        }
+    }
+    return table;
+}
+
+RehearsalResult Conversion::RehearsalFindings(const RunManifest& before) const {
+    using Outcome = RehearsalResult::Outcome;
+    RehearsalResult result;
+    result.outcome = !runStarted_     ? Outcome::NotRehearsed
+                     : RunHadErrors() ? Outcome::CompletesWithErrors
+                                      : Outcome::Completes;
     result.runOutcome = lastOutcome_;
     result.failedRowsPath = failedRowsPath_;
     result.originalsUnchanged = lastHashesAfter_.size() == before.files.size();
@@ -585,27 +606,7 @@ RehearsalResult Conversion::RehearsalFindings(const RunManifest& before) const {
             !before.files[i].sha256.isEmpty() && before.files[i].sha256 == lastHashesAfter_[i];
     }
     for (const Recipe* recipe : SelectedRecipes()) {
-        RehearsedTable table;
-        for (const RecipeStep& step : recipe->steps) {
-            if (step.database == StepDatabase::Both) {
-                table.tableName = step.tableName;
-            }
-        }
-        for (size_t i = 0; i < copies_.size() && i < copiedTables_.size(); ++i) {
-            if (copiedTables_[i] != table.tableName) {
-                continue;
-            }
-            table.counts = copies_[i].counts;
-            if (copies_[i].refusal) {
-                table.refusal = CopyReport::RefusalReason(*copies_[i].refusal);
-            }
-        }
-        for (const auto& [checkIndex, statement] : leftOutStatements_) {
-            if (checkIndex == recipe->checkIndex) {
-                table.leftOut.push_back(statement);
-            }
-        }
-        result.tables.push_back(std::move(table));
+        result.tables.push_back(RehearsedTableOf(*recipe));
     }
     return result;
 }

@@ -79,6 +79,7 @@ private:
     bool CopyForRehearsal(const QString& sourceFile, const QString& destFile);
     // What the rehearsal met, from the run's outcomes.
     RehearsalResult RehearsalFindings(const RunManifest& before) const;
+    RehearsedTable RehearsedTableOf(const Recipe& recipe) const;
     // Asks for the boxes, the password and the confirmation; false when the run must not start.
     bool UserConfirmsRun();
     // Checks that a folder setting could be read as a text; false, after saying why, when the
