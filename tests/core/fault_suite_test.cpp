@@ -1739,6 +1739,30 @@ TEST_P(KilledRun, LeavesBothFilesSoundAndASecondRunCompletes) {
     ExpectNoFileLeftOpen();
 }
 
+// Too little room for the copies: the rehearsal says how much it needs and where, and stops.
+TEST_F(FaultRun, ARehearsalWithoutRoomForItsCopiesSaysWhatItNeedsAndStops) {
+    conversion.SetRecordSeams({.freeSpace = [](const QString&) -> qint64 { return 4096; }});
+    conversion.SetRehearsal(true);
+    form.check = {1, 0};
+    conversion.Command1_Click();
+
+    EXPECT_FALSE(conversion.LastRehearsal().has_value());
+    const auto boxes = Boxes();
+    ASSERT_EQ(boxes.size(), 1u) << Texts(boxes);
+    const QStringList lines = boxes[0].text.split(kCrLf);
+    ASSERT_EQ(lines.size(), 4) << Str(boxes[0].text);
+    EXPECT_EQ(Str(lines[0]), Str(QStringLiteral("미리 해보기용 복사본을 만들지 못했습니다.")));
+    EXPECT_TRUE(lines[1].contains(QStringLiteral("-rehearsal"))) << Str(lines[1]);
+    EXPECT_TRUE(lines[2].startsWith(
+        QStringLiteral("디스크의 빈 공간이 부족합니다: 남은 공간 4096바이트, 필요한 공간 ")))
+        << Str(lines[2]);
+    EXPECT_EQ(Str(lines[3]), Str(QStringLiteral("실제 파일은 바꾸지 않았습니다.")));
+    EXPECT_TRUE(QDir(tmp.File(QStringLiteral("runs"))).isEmpty());
+    EXPECT_TRUE(FileBytes(SourceFile()) == sourceBytes_);
+    EXPECT_TRUE(FileBytes(DestFile()) == destBytes_);
+    ExpectNoFileLeftOpen();
+}
+
 // Killed at any moment, a rehearsal leaves the originals byte for byte as they were, and the
 // next rehearsal clears the copies it left.
 TEST_F(FaultRun, ARehearsalKilledAtAnyMomentLeavesTheOriginalsAsTheyWere) {
