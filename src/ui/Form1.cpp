@@ -10,6 +10,7 @@
 #include <QTextDocument>
 #include <exception>
 
+#include "conversion/Restore.h"
 #include "data/Engine.h"
 #include "ui/InputBlocker.h"
 #include "ui/WindowSetup.h"
@@ -181,6 +182,8 @@ QCheckBox* Form1::Check1(int index) const {
 
 void Form1::Form_Load() {
     setWindowTitle(windowTitle() + VersionCaption(platform_.Version()));
+    // A restore or a run that was killed is named before anything else can be started.
+    CheckUnfinished(platform_, true);
 }
 
 void Form1::Command1_Click() {
