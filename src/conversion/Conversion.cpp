@@ -545,6 +545,10 @@ void Conversion::Command1_Click() {
             RunRecipe(recipe, sourceDb, destDb);
         }
         CheckOtherTables(destDb);
+        // The report's hashes after the run are of the files' bytes: what a write-ahead log
+        // holds goes into them, even while another program keeps the file open.
+        sourceDb->Checkpoint();
+        destDb->Checkpoint();
         CloseObject(sourceDb);
         CloseObject(destDb);
     } catch (...) {

@@ -91,6 +91,8 @@ std::optional<QString> RunRecord::CopyAll(const std::vector<FileToBackUp>& files
     // The originals are hashed while they are copied and the copies verified.
     QStringList originals;
     for (const FileToBackUp& file : files) {
+        // The hash is of the file's bytes: what a write-ahead log holds goes into them first.
+        (*file.db)->Checkpoint();
         originals << QFileInfo((*file.db)->Name()).absoluteFilePath();
     }
     FileHashing hashing(originals);

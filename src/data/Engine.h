@@ -97,6 +97,11 @@ public:
     // consistent with the file. Either all of it is replaced or nothing. Drivers that cannot
     // fail with errCannotOpenFile.
     virtual void RestoreFrom(const QString& path);
+    // Commits what is pending and writes what a write-ahead log holds into the file itself, so
+    // that the file's bytes are the database; waits out readers for the busy timeout and leaves
+    // the log as it is when they stay. Nothing to do for other files.
+    virtual void Checkpoint() {}
+
     // Whether RestoreFrom can: false where the file must be copied while nothing holds it.
     virtual bool CanRestoreFrom() const { return false; }
 

@@ -92,6 +92,17 @@ public:
 
     bool CanRestoreFrom() const override { return true; }
 
+    void Checkpoint() override {
+        conn_->CheckOpen();
+        conn_->Commit();
+        // A file in rollback-journal mode has no log: SQLite does nothing and says so.
+        // https://www.sqlite.org/c3ref/wal_checkpoint_v2.html
+        conn_->Options().KeepBusyWhile([&] {
+            sqlite3_wal_checkpoint_v2(conn_->Db(), "main", SQLITE_CHECKPOINT_TRUNCATE, nullptr,
+                                      nullptr);
+        });
+    }
+
     void RestoreFrom(const QString& path) override {
         conn_->CheckOpen();
         conn_->Commit();

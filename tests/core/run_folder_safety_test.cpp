@@ -28,6 +28,7 @@
 
 #ifdef Q_OS_UNIX
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -300,6 +301,51 @@ TEST_F(SafeRestoreTest, RunAndRestoreFilesAreTheOwnersOnlyWhateverTheUmask) {
     EXPECT_EQ(mode(QDir(run).filePath(kRunManifestName)), 0600u);
 }
 
+// ---- A full disk
+
+// A small memory file system over a folder, where this process may mount one.
+class SmallDisk {
+public:
+    SmallDisk(const QString& folder, qint64 bytes) : folder_(folder) {
+        QDir().mkpath(folder);
+        const QByteArray options = "size=" + QByteArray::number(bytes);
+        mounted_ = ::mount("tmpfs", QFile::encodeName(folder).constData(), "tmpfs", 0,
+                           options.constData()) == 0;
+    }
+    ~SmallDisk() {
+        if (mounted_) {
+            ::umount(QFile::encodeName(folder_).constData());
+        }
+    }
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    bool Mounted() const { return mounted_; }
+
+private:
+    QString folder_;
+    bool mounted_ = false;
+};
+
+TEST_F(RestoreFixture, AFullDiskWhileTheRestoreSavesSaysTheDiskIsFull) {
+    constexpr qint64 kPage = 4096;
+    // Room for the backups, run.json, the report and restore.json, not for a saved file.
+    const qint64 size = QFileInfo(SourceFile()).size() + QFileInfo(DestFile()).size() + 4 * kPage;
+    const SmallDisk disk(RunsRoot(), size);
+    if (!disk.Mounted()) {
+        GTEST_SKIP() << "no permission to mount a small file system here";
+    }
+    const QString run = MakeRun(kStarted);
+    ChangeBoth();
+    const QString before = Snapshot(SourceFile(), QStringLiteral("changed-source"));
+
+    const RestoreResult result = RestoreRun(platform, run, kRestored);
+
+    EXPECT_EQ(result.outcome, RestoreResult::Outcome::RolledBack) << Str(result.message);
+    EXPECT_TRUE(result.message.contains(QStringLiteral("디스크 공간이 부족해")))
+        << Str(result.message);
+    ExpectSameContents(SourceFile(), before);
+}
+
 // ---- A restore killed at each of its steps
 
 struct KillCase {
@@ -476,6 +522,22 @@ TEST_F(RunSaysTest, AFailedRowsListThatCannotBeWrittenIsSaidWhereAndWhy) {
     EXPECT_TRUE(form.text.contains(QStringLiteral("2건 중 1건 복사, 1건 실패")));
     EXPECT_TRUE(platform.MessageBoxes().back().text.contains(said));
     EXPECT_TRUE(Report().contains(said)) << Str(Report());
+}
+
+TEST_F(RunSaysTest, TheReportsHashesAreOfWhatAFileInWriteAheadLogModeHolds) {
+    // Another program keeps the destination open, so closing the run's connection does not move
+    // the log into the file.
+    OtherConnection reader(DestFile());
+    ASSERT_EQ(reader.Exec("PRAGMA journal_mode=WAL; SELECT count(*) FROM trader;"), SQLITE_OK);
+    form.check = {0, 1};
+    AnswerYes();
+    conversion.Command1_Click();
+    const QString report = Report();
+    const QString after = report.mid(report.indexOf(QStringLiteral("[작업 후 파일]")));
+    reader.Close();
+    EXPECT_TRUE(
+        after.contains(QStringLiteral("SHA-256: ") + QString::fromLatin1(FileSha256(DestFile()))))
+        << Str(after);
 }
 
 }  // namespace
