@@ -497,7 +497,7 @@ namespace {
 // at the next start.
 class IntentRecord {
 public:
-    IntentRecord(QString runFolder, QString saveFolder, const std::vector<Step>& steps)
+    IntentRecord(const QString& runFolder, QString saveFolder, const std::vector<Step>& steps)
         : path_(QDir(runFolder).filePath(kRestoreIntentName)), saveFolder_(std::move(saveFolder)) {
         for (const Step& step : steps) {
             states_.push_back({step.file->product, Native(step.target), kRestoreStatePending});
