@@ -294,11 +294,15 @@ TEST_F(SafeRestoreTest, RunAndRestoreFilesAreTheOwnersOnlyWhateverTheUmask) {
         ::stat(QFile::encodeName(path).constData(), &st);
         return st.st_mode & 0777;
     };
-    EXPECT_EQ(mode(*folder), 0700u);
-    EXPECT_EQ(mode(QDir(run).filePath(kBeforeRestoreFolder)), 0700u);
-    EXPECT_EQ(mode(QDir::fromNativeSeparators(result.files[0].savedCopy)), 0600u);
-    EXPECT_EQ(mode(QDir(run).filePath(kRestoreIntentName)), 0600u);
-    EXPECT_EQ(mode(QDir(run).filePath(kRunManifestName)), 0600u);
+    const std::vector<std::pair<QString, mode_t>> expected = {
+        {*folder, 0700},
+        {QDir(run).filePath(kBeforeRestoreFolder), 0700},
+        {QDir::fromNativeSeparators(result.files[0].savedCopy), 0600},
+        {QDir(run).filePath(kRestoreIntentName), 0600},
+        {QDir(run).filePath(kRunManifestName), 0600}};
+    for (const auto& [path, wanted] : expected) {
+        EXPECT_EQ(mode(path), wanted) << Str(path);
+    }
 }
 
 // ---- A full disk
@@ -539,5 +543,30 @@ TEST_F(RunSaysTest, TheReportsHashesAreOfWhatAFileInWriteAheadLogModeHolds) {
         after.contains(QStringLiteral("SHA-256: ") + QString::fromLatin1(FileSha256(DestFile()))))
         << Str(after);
 }
+
+#ifdef Q_OS_UNIX
+TEST_F(RunSaysTest, ARunsFolderAndItsFilesAreTheOwnersOnly) {
+    const mode_t old = ::umask(0);
+    form.check = {1, 1};
+    AnswerYes();
+    conversion.Command1_Click();
+    ::umask(old);
+    ASSERT_FALSE(conversion.LastRunFolder().isEmpty());
+    const QDir folder(conversion.LastRunFolder());
+    const auto mode = [](const QString& path) {
+        struct stat st {};
+        ::stat(QFile::encodeName(path).constData(), &st);
+        return st.st_mode & 0777;
+    };
+    for (const auto& [name, wanted] : std::vector<std::pair<QString, mode_t>>{
+             {QStringLiteral("."), 0700},
+             {kDestProduct, 0700},
+             {kDestProduct + QStringLiteral("/dbbasic.mdb"), 0600},
+             {kReportName, 0600},
+             {kRunManifestName, 0600}}) {
+        EXPECT_EQ(mode(folder.filePath(name)), wanted) << Str(name);
+    }
+}
+#endif
 
 }  // namespace
