@@ -8,6 +8,7 @@
 
 #include "conversion/CopyReport.h"
 #include "conversion/ProductSettings.h"
+#include "conversion/Restore.h"
 #include "conversion/TableCopy.h"
 
 namespace {
@@ -135,10 +136,10 @@ void Conversion::ExecuteCounted(dao::DatabaseHandle& db, const RecipeStep& step)
         RehearsedStatement{product, step.statement, outcome.affected, outcome.leftOut});
     log_.AddLog(
         QStringLiteral("%1 실행 중 오류: %2건 적용, %3건 빠짐 (첫 오류: %4)")
-            .arg(step.statement)
-            .arg(outcome.affected)
-            .arg(outcome.leftOut)
-            .arg(reason ? ErrorText(*reason) : QStringLiteral("데이터베이스가 행을 무시했습니다")));
+            // One call for all: a statement's own "%0" or "%1" (a LIKE pattern) is no placeholder.
+            .arg(step.statement, QString::number(outcome.affected),
+                 QString::number(outcome.leftOut),
+                 reason ? ErrorText(*reason) : QStringLiteral("데이터베이스가 행을 무시했습니다")));
 }
 
 std::vector<const Recipe*> Conversion::SelectedRecipes() const {
@@ -316,6 +317,7 @@ void Conversion::StopOnError(const ErrorInfo& error, dao::DatabaseHandle& source
     CloseQuietly(sourceDb);
     CloseQuietly(destDb);
     log_.AddLog(QStringLiteral("오류로 작업 중단: ") + ErrorText(error));
+    NoteFailedRowsProblem();
     FinishRecord(QStringLiteral("중단: ") + ErrorText(error));
     if (rehearsal_) {
         return;  // the rehearsal's own box says it
@@ -331,6 +333,13 @@ QString Conversion::RunFolderLines() const {
         return {};
     }
     QString lines;
+    if (!otherTablesChanged_.isEmpty()) {
+        lines += kCrLf + QStringLiteral("작업하지 않은 테이블의 행 수가 바뀌었습니다: ") +
+                 otherTablesChanged_.join(QStringLiteral(", "));
+    }
+    if (!failedRowsProblem_.isEmpty()) {
+        lines += kCrLf + QStringLiteral("실패한 행 목록을 쓰지 못했습니다: ") + failedRowsProblem_;
+    }
     if (!failedRowsPath_.isEmpty()) {
         lines += kCrLf + QStringLiteral("실패한 행: ") + QDir::toNativeSeparators(failedRowsPath_);
     }
@@ -394,6 +403,89 @@ void Conversion::FinishRecord(const QString& outcome) {
     journal_ = journalBeforeRun_;
 }
 
+QStringList Conversion::OwnedDestTables() const {
+    QStringList tables;
+    for (const Recipe* recipe : SelectedRecipes()) {
+        for (const RecipeStep& step : recipe->steps) {
+            if (step.database != StepDatabase::Source) {
+                tables << step.tableName.toLower();
+            }
+        }
+    }
+    return tables;
+}
+
+std::map<QString, int64_t> Conversion::CountTables(dao::DatabaseHandle& db) {
+    std::map<QString, int64_t> counts;
+    for (const QString& table : db->TableNames()) {
+        try {
+            counts[table] = TableRowCount(db, table);
+        } catch (const dao::Error&) {
+            // A table the engine cannot read (a virtual table without its module) is no table
+            // the run can change either.
+        }
+    }
+    return counts;
+}
+
+void Conversion::CheckOtherTables(dao::DatabaseHandle& destDb) {
+    const QStringList owned = OwnedDestTables();
+    const std::map<QString, int64_t> after = CountTables(destDb);
+    QStringList changed;
+    for (const auto& [table, rows] : destCountsBefore_) {
+        if (owned.contains(table.toLower())) {
+            continue;
+        }
+        const auto now = after.find(table);
+        if (now == after.end()) {
+            changed << QStringLiteral("%1: %2건 → 없어짐").arg(table, QString::number(rows));
+        } else if (now->second != rows) {
+            changed << QStringLiteral("%1: %2건 → %3건")
+                           .arg(table, QString::number(rows), QString::number(now->second));
+        }
+    }
+    for (const auto& [table, rows] : after) {
+        if (!owned.contains(table.toLower()) && !destCountsBefore_.contains(table)) {
+            changed << QStringLiteral("%1: 없음 → %2건").arg(table, QString::number(rows));
+        }
+    }
+    if (changed.isEmpty()) {
+        return;
+    }
+    otherTablesChanged_ = changed;
+    log_.AddLog(QStringLiteral("작업하지 않은 테이블의 행 수가 바뀌었습니다 (SolvanePlus): ") +
+                changed.join(QStringLiteral(", ")));
+    if (record_) {
+        record_->OtherTablesChanged(changed);
+    }
+}
+
+void Conversion::NoteFailedRowsProblem() {
+    if (!record_) {
+        return;
+    }
+    failedRowsProblem_ = record_->FailedRowsProblem();
+    if (!failedRowsProblem_.isEmpty()) {
+        log_.AddLog(QStringLiteral("실패한 행 목록을 쓰지 못했습니다: ") + failedRowsProblem_);
+    }
+}
+
+bool Conversion::NoUnfinishedRestore() {
+    const std::vector<UnfinishedRestore> unfinished =
+        FindUnfinishedRestores(platform_.RunsFolder());
+    if (unfinished.empty()) {
+        return true;
+    }
+    platform_.MsgBox(
+        QStringLiteral("끝나지 않은 복원이 있어 작업을 시작하지 않았습니다.") + kCrLf +
+            QStringLiteral("작업 폴더: ") + QDir::toNativeSeparators(unfinished.front().runFolder) +
+            kCrLf +
+            QStringLiteral("프로그램을 다시 시작하거나 복원 창을 열어 복원을 마친 뒤 다시 "
+                           "시작하세요."),
+        vbOKOnly + vbExclamation);
+    return false;
+}
+
 bool Conversion::RunHadErrors() const {
     // A run ends "with errors" when anything it was to do was left undone: a table copy that met
     // errors or whose table, counted after the copy, holds other rows than those copied (it did
@@ -401,10 +493,12 @@ bool Conversion::RunHadErrors() const {
     const bool copiesFailed = std::any_of(
         copies_.begin(), copies_.end(),
         [](const TableCopyOutcome& copy) { return copy.HadErrors() || copy.CountsDisagree(); });
-    return copiesFailed || statementLeftRowsOut_ || stoppedByError_;
+    return copiesFailed || statementLeftRowsOut_ || stoppedByError_ ||
+           !otherTablesChanged_.isEmpty();
 }
 
 void Conversion::ReportCompletion() {
+    NoteFailedRowsProblem();
     log_.AddLog(kRule);
     if (RunHadErrors()) {
         log_.AddLog(QStringLiteral("자료 교체 완료 (오류 있음: 작업 기록을 확인하세요)"));
@@ -429,6 +523,9 @@ void Conversion::ReportCompletion() {
 void Conversion::StartRun() {
     copies_.clear();
     copiedTables_.clear();
+    destCountsBefore_.clear();
+    otherTablesChanged_.clear();
+    failedRowsProblem_.clear();
     statementLeftRowsOut_ = false;
     leftOutStatements_.clear();
     stoppedByError_ = false;
@@ -448,7 +545,7 @@ void Conversion::StartRun() {
 
 void Conversion::Command1_Click() {
     lastRehearsal_.reset();
-    if (!UserConfirmsRun()) {
+    if (!NoUnfinishedRestore() || !UserConfirmsRun()) {
         return;
     }
     const SettingRead sourceSetting = platform_.ReadSetting(kSourceApp, kSection, kKey);
@@ -489,9 +586,15 @@ void Conversion::RunOn(const QString& sourceFile, const QString& destFile) {
         runStarted_ = true;
         record_->AlsoTell(journal_);
         journalBeforeRun_ = std::exchange(journal_, record_.get());
+        destCountsBefore_ = CountTables(destDb);
         for (const Recipe& recipe : AllRecipes()) {
             RunRecipe(recipe, sourceDb, destDb);
         }
+        CheckOtherTables(destDb);
+        // The report's hashes after the run are of the files' bytes: what a write-ahead log
+        // holds goes into them, even while another program keeps the file open.
+        sourceDb->Checkpoint();
+        destDb->Checkpoint();
         CloseObject(sourceDb);
         CloseObject(destDb);
     } catch (...) {

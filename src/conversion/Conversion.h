@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <map>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -116,6 +117,18 @@ private:
                      dao::DatabaseHandle& destDb);
     // Closes a database on a path where a failing close must not hide what went before.
     void CloseQuietly(dao::DatabaseHandle& db);
+    // False, after saying why, while a restore that was killed is not finished.
+    bool NoUnfinishedRestore();
+    // The destination tables that the selected recipes change.
+    QStringList OwnedDestTables() const;
+    // Counts every table of the destination; a table that cannot be counted is left out.
+    static std::map<QString, int64_t> CountTables(dao::DatabaseHandle& db);
+    // Compares the destination's tables with their counts before the run: a table the run did not
+    // mean to change that changed (a trigger's doing) is logged and recorded, and makes the run
+    // one with errors.
+    void CheckOtherTables(dao::DatabaseHandle& destDb);
+    // Logs and records that failed-rows.csv could not be written, when so.
+    void NoteFailedRowsProblem();
 
     Platform& platform_;
     LogPane& log_;
@@ -137,6 +150,9 @@ private:
     // The outcome report.txt was given, and its files' hashes after the run.
     QString lastOutcome_;
     std::vector<QByteArray> lastHashesAfter_;
+    std::map<QString, int64_t> destCountsBefore_;
+    QStringList otherTablesChanged_;
+    QString failedRowsProblem_;
     bool stoppedByError_ = false;
     RunJournal* journal_ = nullptr;
     // The record of the run in progress, from its backup on.

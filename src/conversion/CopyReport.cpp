@@ -184,8 +184,7 @@ void CopyReport::LogOutcome(const TableCopyOutcome& outcome) {
         log_.AddLog(QStringLiteral("%1 복사 안 함: %2. 대상 테이블에 아무 행도 넣지 않았습니다.")
                         .arg(tableName_, RefusalReason(*outcome.refusal)));
         log_.AddLog(QStringLiteral("%1 데이터복사 중 오류: %2건 중 0건 복사, %2건 실패")
-                        .arg(tableName_)
-                        .arg(ledger.SourceRows()) +
+                        .arg(tableName_, QString::number(ledger.SourceRows())) +
                     FailedRowsNote(outcome));
         return;
     }
@@ -196,8 +195,7 @@ void CopyReport::LogOutcome(const TableCopyOutcome& outcome) {
     for (const auto& [number, seen] : outcome.errors) {
         if (seen.count > 1) {
             log_.AddLog(QStringLiteral("%1 %2: 같은 오류 %3건 (메시지는 처음 한 번만 표시)")
-                            .arg(tableName_, ErrorText(seen.first))
-                            .arg(seen.count));
+                            .arg(tableName_, ErrorText(seen.first), QString::number(seen.count)));
         }
     }
     if (outcome.lockedBy && ledger.Listed(RowLoss::LeftUnread) > 0) {
@@ -211,11 +209,9 @@ void CopyReport::LogOutcome(const TableCopyOutcome& outcome) {
                         .arg(tableName_));
     }
     log_.AddLog(QStringLiteral("%1 데이터복사 중 오류: %2건 중 %3건 복사, %4건 실패 (첫 오류: %5)")
-                    .arg(tableName_)
-                    .arg(ledger.SourceRows())
-                    .arg(ledger.Copied())
-                    .arg(ledger.Listed())
-                    .arg(ErrorText(outcome.firstError)) +
+                    .arg(tableName_, QString::number(ledger.SourceRows()),
+                         QString::number(ledger.Copied()), QString::number(ledger.Listed()),
+                         ErrorText(outcome.firstError)) +
                 FailedRowsNote(outcome));
 }
 

@@ -53,6 +53,8 @@ public:
     QString Path() const { return written_ ? path_ : QString(); }
     // The rows written so far.
     int64_t Rows() const { return rows_; }
+    // Once a row could not be written: the file's path and why, in Korean; empty before.
+    const QString& Problem() const { return problem_; }
 
     // One value as a field's text, before quoting.
     static QString ValueText(const dao::Value& value);
@@ -69,5 +71,6 @@ private:
     QFile file_;
     bool written_ = false;
     bool failed_ = false;
+    QString problem_;
     int64_t rows_ = 0;
 };

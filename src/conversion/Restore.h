@@ -23,6 +23,7 @@ struct RunDescription {
         None,           // the restore would go on to check the backups and the products' files
         NoManifest,     // run.json is missing, damaged, or names no file
         BackupMissing,  // a file run.json names is missing from the folder
+        Linked,         // a backup or the before-restore folder is a link, or not what it should be
     };
     enum class Report {
         Outcome,    // report.txt states the run's outcome
@@ -35,7 +36,9 @@ struct RunDescription {
     std::vector<BackedUpFile> files;  // as run.json lists them; empty without one
     Blocker blocker = Blocker::NoManifest;
     Report report = Report::Missing;
-    QString outcome;  // the report's words, when it states an outcome
+    QString outcome;   // the report's words, when it states an outcome
+    QString linked;    // with Blocker::Linked: which path, in Korean
+    qint64 bytes = 0;  // what the folder's files hold
 
     bool Restorable() const { return blocker == Blocker::None; }
     // The products the run backed up, in run.json's order.
@@ -78,12 +81,58 @@ struct RestoreResult {
     int icon = vbExclamation;
 };
 
-// The byte copy a restore writes its files with; tests replace it to fail on a given file.
+// Called before each copy a restore makes (the file saved into before-restore, the backup put
+// back, a saved file put back), with where it copies from and to; tests throw from it to fail
+// that copy.
 using RestoreCopy = std::function<void(const QString& from, const QString& to)>;
 
 // Restores the run folder `runFolder`. The products' folder settings are read through
-// `platform`; nothing is shown. `now` names the before-restore folder. An empty `copy` stands
-// for dao::CopyFileBytes.
+// `platform`; nothing is shown. `now` names the before-restore folder. An SQLite target is
+// opened alone (dao::dbExclusive) from its check to the restore's end, saved and restored
+// through that connection; a target that is missing, damaged or no SQLite file is copied byte
+// for byte. The restore's intent is kept in <run>/restore.json from before the first file is
+// replaced until after the last.
 RestoreResult RestoreRun(Platform& platform, const QString& runFolder,
                          const QDateTime& now = QDateTime::currentDateTime(),
-                         const RestoreCopy& copy = {});
+                         const RestoreCopy& before = {});
+
+// ---- A restore or a run that did not end
+
+// What restore.json says of each file.
+inline const QString kRestoreStatePending = QStringLiteral("pending");
+inline const QString kRestoreStateRestoring = QStringLiteral("restoring");
+inline const QString kRestoreStateRestored = QStringLiteral("restored");
+inline const QString kRestoreStatePuttingBack = QStringLiteral("puttingBack");
+inline const QString kRestoreStatePutBack = QStringLiteral("putBack");
+inline const QString kRestoreStateUnknown = QStringLiteral("unknown");
+
+// A restore whose restore.json is not marked done: it was killed part way.
+struct UnfinishedRestore {
+    struct File {
+        QString product;
+        QString target;  // native separators
+        QString state;   // kRestoreState...
+    };
+    QString runFolder;
+    QString saveFolder;
+    std::vector<File> files;
+};
+
+// The unfinished restores under `runsRoot`, newest run first.
+std::vector<UnfinishedRestore> FindUnfinishedRestores(const QString& runsRoot);
+// What the user is told of one, with the question whether to finish it. Lines joined with CR LF.
+QString UnfinishedRestoreMessage(const UnfinishedRestore& restore);
+
+// The run folders under `runsRoot` whose run was killed: a report without its outcome, and the
+// lock the run held left behind by a process that is gone, which finding it takes away. A run of
+// another window that is still going holds its lock and is not one of them.
+QStringList FindKilledRuns(const QString& runsRoot);
+
+// At the start of the tool or of the restore window: names every unfinished restore and offers
+// to finish it (Yes/No, No the default; Yes restores the run again), then, with `killedRuns`,
+// every killed run with the offer to restore it; a killed run is named once, after which its
+// report states it. Returns false while an unfinished restore remains.
+bool CheckUnfinished(
+    Platform& platform, bool killedRuns,
+    const std::function<QDateTime()>& clock = [] { return QDateTime::currentDateTime(); },
+    const RestoreCopy& before = {});

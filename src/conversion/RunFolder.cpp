@@ -1,11 +1,13 @@
 #include "conversion/RunFolder.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QTextStream>
 #include <algorithm>
@@ -13,6 +15,12 @@
 
 #include "conversion/OpenClose.h"
 #include "conversion/ProductSettings.h"
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -28,6 +36,7 @@ QJsonObject ToJson(const BackedUpFile& file) {
             {QStringLiteral("originalPath"), QDir::toNativeSeparators(file.originalPath)},
             {QStringLiteral("size"), static_cast<double>(file.size)},
             {QStringLiteral("sha256"), QString::fromLatin1(file.sha256)},
+            {QStringLiteral("backupSha256"), QString::fromLatin1(file.backupSha256)},
             {QStringLiteral("rowCounts"), counts}};
 }
 
@@ -42,9 +51,25 @@ std::optional<BackedUpFile> FileFromJson(const QJsonObject& object) {
     }
     file.size = static_cast<qint64>(object.value(QStringLiteral("size")).toDouble());
     file.sha256 = object.value(QStringLiteral("sha256")).toString().toLatin1();
-    const QJsonObject counts = object.value(QStringLiteral("rowCounts")).toObject();
+    // Without the backup's hash a restore could not tell the run's backup from another file.
+    static const QRegularExpression sha(QStringLiteral("^[0-9a-f]{64}$"));
+    file.backupSha256 = object.value(QStringLiteral("backupSha256")).toString().toLatin1();
+    if (!sha.match(QString::fromLatin1(file.backupSha256)).hasMatch()) {
+        return std::nullopt;
+    }
+    // Row counts are part of what proves a backup whole: missing, the record is damaged.
+    const QJsonValue countsValue = object.value(QStringLiteral("rowCounts"));
+    if (!countsValue.isObject()) {
+        return std::nullopt;
+    }
+    const QJsonObject counts = countsValue.toObject();
     for (auto it = counts.begin(); it != counts.end(); ++it) {
-        file.rowCounts[it.key()] = static_cast<int64_t>(it.value().toDouble());
+        const double rows = it.value().toDouble(-1);
+        if (!it.value().isDouble() || rows < 0 ||
+            rows != static_cast<double>(static_cast<int64_t>(rows))) {
+            return std::nullopt;
+        }
+        file.rowCounts[it.key()] = static_cast<int64_t>(rows);
     }
     return file;
 }
@@ -63,9 +88,13 @@ bool IsRehearsalFolder(const QString& name) {
 std::optional<QString> CreateRunFolder(const QString& root, const QDateTime& now, QString& why,
                                        const QString& kind) {
     QDir rootDir(root);
+    const bool rootExisted = rootDir.exists();
     if (!rootDir.mkpath(QStringLiteral("."))) {
         why = QStringLiteral("폴더를 만들 수 없습니다: %1").arg(QDir::toNativeSeparators(root));
         return std::nullopt;
+    }
+    if (!rootExisted) {
+        MakePrivate(root);
     }
     const QString stamp =
         now.toString(kStampFormat) + (kind.isEmpty() ? QString() : QStringLiteral("-") + kind);
@@ -77,6 +106,7 @@ std::optional<QString> CreateRunFolder(const QString& root, const QDateTime& now
             continue;
         }
         if (rootDir.mkdir(name)) {
+            MakePrivate(rootDir.filePath(name));
             return QFileInfo(rootDir.filePath(name)).absoluteFilePath();
         }
         if (!rootDir.exists(name)) {
@@ -104,16 +134,17 @@ bool WriteManifest(const QString& folder, const RunManifest& manifest, QString& 
         why = out.errorString();
         return false;
     }
+    MakePrivate(QDir(folder).filePath(kRunManifestName));
     return true;
 }
 
 std::optional<RunManifest> ReadManifest(const QString& folder) {
-    QFile in(QDir(folder).filePath(kRunManifestName));
-    if (!in.open(QIODevice::ReadOnly)) {
+    const std::optional<QByteArray> bytes = ReadRunFile(QDir(folder).filePath(kRunManifestName));
+    if (!bytes) {
         return std::nullopt;
     }
     QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(in.readAll(), &error);
+    const QJsonDocument document = QJsonDocument::fromJson(*bytes, &error);
     if (error.error != QJsonParseError::NoError || !document.isObject()) {
         return std::nullopt;
     }
@@ -124,7 +155,11 @@ std::optional<RunManifest> ReadManifest(const QString& folder) {
     manifest.version = root.value(QStringLiteral("version")).toString();
     for (const QJsonValue value : root.value(QStringLiteral("files")).toArray()) {
         std::optional<BackedUpFile> file = FileFromJson(value.toObject());
-        if (!file) {
+        // A product named twice would have its second backup restored over its first, and its
+        // before-restore copy overwritten by the restored file.
+        if (!file ||
+            std::any_of(manifest.files.begin(), manifest.files.end(),
+                        [&](const BackedUpFile& f) { return f.product == file->product; })) {
             return std::nullopt;
         }
         manifest.files.push_back(std::move(*file));
@@ -133,12 +168,12 @@ std::optional<RunManifest> ReadManifest(const QString& folder) {
 }
 
 std::optional<QString> ReadReportOutcome(const QString& folder) {
-    QFile in(QDir(folder).filePath(kReportName));
-    if (!in.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    const std::optional<QByteArray> bytes = ReadRunFile(QDir(folder).filePath(kReportName));
+    if (!bytes) {
         return std::nullopt;
     }
     std::optional<QString> outcome;
-    QTextStream stream(&in);
+    QTextStream stream(*bytes);
     stream.setEncoding(QStringConverter::Utf8);
     QString line;
     while (stream.readLineInto(&line)) {
@@ -215,9 +250,7 @@ std::optional<QString> VerifyDatabaseCopy(const QString& path, const RowCounts& 
             if (copied != rows) {
                 CloseObject(db);
                 return QStringLiteral("'%1' 테이블의 행 수가 다릅니다: 원본 %2건, 복사본 %3건")
-                    .arg(table)
-                    .arg(rows)
-                    .arg(copied);
+                    .arg(table, QString::number(rows), QString::number(copied));
             }
         }
         CloseObject(db);
@@ -225,4 +258,96 @@ std::optional<QString> VerifyDatabaseCopy(const QString& path, const RowCounts& 
         return ErrorText(DescribeError(std::current_exception()));
     }
     return std::nullopt;
+}
+
+namespace {
+
+bool IsLink(const QFileInfo& info) {
+#ifdef Q_OS_WIN
+    return info.isSymLink() || info.isJunction();
+#else
+    return info.isSymLink();
+#endif
+}
+
+}  // namespace
+
+QString LinkedPathIn(const QString& folder, const RunManifest& manifest) {
+    const auto native = [](const QString& path) { return QDir::toNativeSeparators(path); };
+    for (const BackedUpFile& file : manifest.files) {
+        const QFileInfo productFolder(QDir(folder).filePath(file.product));
+        if (productFolder.exists() && (IsLink(productFolder) || !productFolder.isDir())) {
+            return QStringLiteral("백업 폴더가 폴더가 아니거나 다른 곳을 가리키는 링크입니다: ") +
+                   native(productFolder.filePath());
+        }
+        const QFileInfo backup(QDir(folder).filePath(file.RelativeBackupPath()));
+        if (backup.exists() && (IsLink(backup) || !backup.isFile())) {
+            return QStringLiteral("백업 파일이 일반 파일이 아니거나 링크입니다: ") +
+                   native(backup.filePath());
+        }
+    }
+    const QFileInfo saved(QDir(folder).filePath(kBeforeRestoreFolder));
+    if ((saved.exists() || IsLink(saved)) && (IsLink(saved) || !saved.isDir())) {
+        return QStringLiteral("복원 전 파일을 보관할 폴더가 폴더가 아니거나 링크입니다: ") +
+               native(saved.filePath());
+    }
+    return {};
+}
+
+std::optional<QByteArray> ReadRunFile(const QString& path, qint64 limit) {
+    const QFileInfo info(path);
+    if (IsLink(info) || !info.isFile() || info.size() > limit) {
+        return std::nullopt;
+    }
+    QFile in;
+#ifdef Q_OS_UNIX
+    // Opened without waiting and without following a link, then asked again what it is: a pipe
+    // put in its place meanwhile would keep a plain open waiting for a writer.
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > limit ||
+        !in.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+#else
+    in.setFileName(path);
+    if (!in.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+#endif
+    QByteArray bytes = in.read(limit + 1);
+    if (bytes.size() > limit || in.error() != QFileDevice::NoError) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+void MakePrivate(const QString& path) {
+#ifdef Q_OS_UNIX
+    const QFileInfo info(path);
+    if (IsLink(info)) {
+        return;
+    }
+    ::chmod(QFile::encodeName(path).constData(), info.isDir() ? 0700 : 0600);
+#else
+    Q_UNUSED(path);
+#endif
+}
+
+qint64 FolderSize(const QString& folder) {
+    qint64 size = 0;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo info = it.nextFileInfo();
+        if (info.isFile() && !IsLink(info)) {
+            size += info.size();
+        }
+    }
+    return size;
 }

@@ -11,6 +11,8 @@
 //       report.txt           the run's report, written as the run goes
 //       failed-rows.csv      the source rows that a table copy did not save, when there are any
 //       before-restore/...   the files as they were before a restore put the backup back
+//       restore.json         the last restore's intent and each file's state, "done" at its end
+//       run.lock             held by the run while it goes (QLockFile: the process's id)
 //
 // A restore is a plain copy of <product>/dbbasic.mdb back to the path run.json names.
 
@@ -30,6 +32,10 @@ inline const QString kRunManifestName = QStringLiteral("run.json");
 inline const QString kReportName = QStringLiteral("report.txt");
 inline const QString kFailedRowsName = QStringLiteral("failed-rows.csv");
 inline const QString kBeforeRestoreFolder = QStringLiteral("before-restore");
+// A restore's intent: each file's state, until it is marked done.
+inline const QString kRestoreIntentName = QStringLiteral("restore.json");
+// Held by a run while it goes.
+inline const QString kRunLockName = QStringLiteral("run.lock");
 inline const QString kSourceProduct = QStringLiteral("Dorvik");
 inline const QString kDestProduct = QStringLiteral("SolvanePlus");
 // The line of report.txt that holds the run's outcome: this prefix, then the outcome's words.
@@ -45,7 +51,8 @@ struct BackedUpFile {
                            // holds it with the system's own)
     qint64 size = 0;       // bytes, before the run
     QByteArray sha256;     // hex, before the run
-    RowCounts rowCounts;   // the tables the run changes, as backed up
+    QByteArray backupSha256;  // hex, of the backup as the run made it: a restore checks it first
+    RowCounts rowCounts;      // the tables the run changes, as backed up
     // The backup's path inside the run folder: "<product>/dbbasic.mdb".
     QString RelativeBackupPath() const;
 };
@@ -83,8 +90,29 @@ std::optional<RunFolderName> ParseRunFolderName(const QString& name);
 
 // Writes run.json into `folder` atomically; false with `why` set on failure.
 bool WriteManifest(const QString& folder, const RunManifest& manifest, QString& why);
-// Reads run.json; nullopt when it is missing or cannot be parsed.
+// Reads run.json; nullopt when it is missing, cannot be parsed, or is not what a run writes:
+// a product other than the two or one named twice, a file without its row counts or its
+// backup's SHA-256.
 std::optional<RunManifest> ReadManifest(const QString& folder);
+
+// What is wrong with the places a restore would read from and write into: each backup must be a
+// regular file and its product's folder a folder, and a before-restore folder that exists a
+// folder, none of them a link (which would lead the restore's reads or writes elsewhere). Empty
+// when all are as a run leaves them.
+QString LinkedPathIn(const QString& folder, const RunManifest& manifest);
+
+// The most a file of a run folder that is read whole (run.json, report.txt) may hold.
+inline constexpr qint64 kRunFileLimit = qint64{16} * 1024 * 1024;
+// The bytes of a run folder's file, read only when it is a regular file (not a link, a pipe or a
+// device) of at most `limit` bytes; nullopt otherwise.
+std::optional<QByteArray> ReadRunFile(const QString& path, qint64 limit = kRunFileLimit);
+
+// Makes a file or folder of the run folder readable by its owner only, whatever the umask: the
+// files hold the business's data. Windows' per-user folder is private already.
+void MakePrivate(const QString& path);
+
+// The bytes the regular files under `folder` hold, links not followed.
+qint64 FolderSize(const QString& folder);
 
 // The run's outcome as report.txt states it (the words after kOutcomePrefix on its last such
 // line); nullopt when the report is missing, unreadable, or has no outcome (a run that was

@@ -64,12 +64,20 @@ std::optional<QString> RunRecord::CopyAndVerify(const FileToBackUp& file, Backed
     if (!QDir(folder_).mkpath(file.product)) {
         return QStringLiteral("폴더를 만들 수 없습니다: %1").arg(Native(QFileInfo(target).path()));
     }
+    MakePrivate(QDir(folder_).filePath(file.product));
     db->BackupTo(target);
+    MakePrivate(target);
     if (seams_.beforeVerify) {
         seams_.beforeVerify(target);
     }
     if (std::optional<QString> problem = VerifyDatabaseCopy(target, record.rowCounts)) {
         return QStringLiteral("%1 백업을 검증하지 못했습니다: %2").arg(file.product, *problem);
+    }
+    // A restore puts back only the very file verified here.
+    record.backupSha256 = FilesSha256({target}).front();
+    if (record.backupSha256.isEmpty()) {
+        return QStringLiteral("%1 백업 파일의 SHA-256을 계산하지 못했습니다: %2")
+            .arg(file.product, Native(target));
     }
     return std::nullopt;
 }
@@ -95,6 +103,11 @@ std::optional<QString> RunRecord::CopyAll(const std::vector<FileToBackUp>& files
     // The originals are hashed while they are copied and the copies verified.
     QStringList originals;
     for (const FileToBackUp& file : files) {
+        // The hash is of the file's bytes: what a write-ahead log holds goes into them first.
+        // A rehearsal writes nothing to the originals, not even that.
+        if (!rehearsal_) {
+            (*file.db)->Checkpoint();
+        }
         originals << QFileInfo((*file.db)->Name()).absoluteFilePath();
     }
     FileHashing hashing(originals);
@@ -141,6 +154,9 @@ std::optional<RunRecord::Failure> RunRecord::BackUp(const QString& runsRoot,
         return Failure{Native(runsRoot), why};
     }
     folder_ = *created;
+    lock_ = std::make_unique<QLockFile>(QDir(folder_).filePath(kRunLockName));
+    lock_->setStaleLockTime(0);
+    lock_->tryLock(0);
     manifest_ = RunManifest{
         started_,
         QStringLiteral("%1.%2.%3").arg(version_.Major).arg(version_.Minor).arg(version_.Revision),
@@ -154,6 +170,7 @@ std::optional<RunRecord::Failure> RunRecord::BackUp(const QString& runsRoot,
     }
     if (cause) {
         report_.close();
+        lock_.reset();
         const QString folder = Native(folder_);
         QDir(folder_).removeRecursively();
         folder_.clear();
@@ -200,6 +217,7 @@ void RunRecord::StartReport() {
     if (!report_.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         return;
     }
+    MakePrivate(report_.fileName());
     Line(QStringLiteral("Dorvik → SolvanePlus 자료 복사 보고서"));
     if (rehearsal_) {
         Line(kRehearsalReportMark);
@@ -247,6 +265,18 @@ void RunRecord::RowFailed(const QString& tableName, int64_t position, const Erro
     }
 }
 
+QString RunRecord::FailedRowsProblem() const {
+    return failedRows_ ? failedRows_->Problem() : QString();
+}
+
+void RunRecord::OtherTablesChanged(const QStringList& changes) {
+    otherTablesChanged_ = changes;
+    Line(QStringLiteral("작업하지 않은 테이블의 행 수가 바뀌었습니다:"));
+    for (const QString& change : changes) {
+        Line(QStringLiteral("  ") + change);
+    }
+}
+
 QString RunRecord::FailedRowsPath() const {
     return failedRows_ ? failedRows_->Path() : QString();
 }
@@ -271,8 +301,14 @@ void RunRecord::Finish(const QString& outcome, const QString& logText) {
     Line(kOutcomePrefix + outcome);
     if (failedRows_ && failedRows_->Rows() > 0) {
         Line(QStringLiteral("실패한 행: %1건, %2")
-                 .arg(failedRows_->Rows())
-                 .arg(Native(failedRows_->Path())));
+                 .arg(QString::number(failedRows_->Rows()), Native(failedRows_->Path())));
+    }
+    if (const QString problem = FailedRowsProblem(); !problem.isEmpty()) {
+        Line(QStringLiteral("실패한 행 목록을 쓰지 못했습니다: ") + problem);
+    }
+    if (!otherTablesChanged_.isEmpty()) {
+        Line(QStringLiteral("작업하지 않은 테이블의 행 수가 바뀌었습니다: ") +
+             otherTablesChanged_.join(QStringLiteral(", ")));
     }
     Line(QString());
     Line(QStringLiteral("[작업 기록]"));
@@ -283,4 +319,5 @@ void RunRecord::Finish(const QString& outcome, const QString& logText) {
     }
     Line(log);
     report_.close();
+    lock_.reset();
 }

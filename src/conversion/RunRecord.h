@@ -7,6 +7,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QLockFile>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -79,6 +80,11 @@ public:
     // The run's end: each file's size and SHA-256 after the run, the outcome, and the whole log.
     void Finish(const QString& outcome, const QString& logText);
 
+    // Why failed-rows.csv could not be written, with its path; empty when it could.
+    QString FailedRowsProblem() const;
+    // Records tables the run did not mean to change whose row counts changed.
+    void OtherTablesChanged(const QStringList& changes);
+
     // RunJournal
     void StatementExecuted(const QString& product, const QString& sql, int64_t rows,
                            std::chrono::milliseconds elapsed) override;
@@ -107,8 +113,12 @@ private:
     QString folder_;
     RunManifest manifest_;
     QFile report_;
+    // Held from the backup to the report's end: a run folder whose report has no outcome and whose
+    // lock no living process holds is a run that was killed.
+    std::unique_ptr<QLockFile> lock_;
     std::unique_ptr<FailedRowsCsv> failedRows_;
     std::vector<std::pair<QString, QStringList>> copiedTables_;
+    QStringList otherTablesChanged_;
     RunJournal* observer_ = nullptr;
     bool rehearsal_ = false;
     std::vector<QByteArray> hashesAfter_;

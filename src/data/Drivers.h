@@ -28,6 +28,8 @@ struct OpenOptions {
     explicit OpenOptions(EngineOptions options);
     EngineOptions engine;
     std::thread::id openingThread;
+    // Opened with dbExclusive: no other connection may use the file while this one is open.
+    bool exclusive = false;
 
     // Runs work that may block for long (a statement over a whole table, a commit waiting on the
     // disk): with a busy callback, on another thread while the opening thread keeps calling back

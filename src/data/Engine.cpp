@@ -123,8 +123,11 @@ const EngineOptions* EngineOptionsScope::Current() {
 detail::OpenOptions::OpenOptions(EngineOptions options)
     : engine(std::move(options)), openingThread(std::this_thread::get_id()) {}
 
-std::shared_ptr<Database> DBEngine::OpenDatabase(const QString& path, int16_t /*options*/) {
-    // Options 0 is the only mode the tool uses: shared, read and write.
+void Database::RestoreFrom(const QString& path) {
+    throw Error(errCannotOpenFile, ErrorKind::CopyFailed, {.file = path, .details = {Name()}});
+}
+
+std::shared_ptr<Database> DBEngine::OpenDatabase(const QString& path, int16_t options) {
     const QFileInfo info(path);
     const auto fail = [&path](int32_t number, ErrorKind kind) {
         return Error(number, kind, {.file = path});
@@ -150,7 +153,8 @@ std::shared_ptr<Database> DBEngine::OpenDatabase(const QString& path, int16_t /*
     }
 
     const EngineOptions* scoped = EngineOptionsScope::Current();
-    const detail::OpenOptions opened(scoped != nullptr ? *scoped : options_);
+    detail::OpenOptions opened(scoped != nullptr ? *scoped : options_);
+    opened.exclusive = (options & dbExclusive) != 0;
     switch (detail::DetectFileKind(head)) {
         case detail::FileKind::Sqlite:
             detail::CheckSqlitePathLength(path);

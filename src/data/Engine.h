@@ -6,6 +6,7 @@
 // files to ODBC. Nothing above this layer knows which driver it talks to.
 
 #include <QString>
+#include <QStringList>
 #include <atomic>
 #include <cstdint>
 #include <exception>
@@ -37,6 +38,8 @@ enum EditModeEnum : int32_t {
 enum UpdateTypeEnum : int32_t {
     dbUpdateRegular = 1,
 };
+
+enum DatabaseOptionEnum : int16_t { dbExclusive = 1 };
 
 // What CloseObject closes: a database or a recordset.
 class Closable {
@@ -80,11 +83,27 @@ public:
     // The file's path, as opened.
     virtual QString Name() const = 0;
 
+    // The names of the database's own tables (not the engine's system tables), in no set order.
+    virtual QStringList TableNames() = 0;
+
     // Writes a consistent copy of the whole file to `path`, replacing whatever is there, after
     // committing what is pending. SQLite copies through its online backup from this connection,
     // so another program's reads and writes cannot tear it; other files are copied byte for byte
     // while this connection holds them. The copy is never left half written under `path`.
     virtual void BackupTo(const QString& path) = 0;
+
+    // Replaces the whole database with the one in the file at `path`, through this connection
+    // (SQLite's online backup into it), so that a journal or write-ahead log it keeps stays
+    // consistent with the file. Either all of it is replaced or nothing. Drivers that cannot
+    // fail with errCannotOpenFile.
+    virtual void RestoreFrom(const QString& path);
+    // Commits what is pending and writes what a write-ahead log holds into the file itself, so
+    // that the file's bytes are the database; waits out readers for the busy timeout and leaves
+    // the log as it is when they stay. Nothing to do for other files.
+    virtual void Checkpoint() {}
+
+    // Whether RestoreFrom can: false where the file must be copied while nothing holds it.
+    virtual bool CanRestoreFrom() const { return false; }
 
     // Commits what is pending and releases the file. Dropping the last reference without Close
     // does the same.
@@ -180,9 +199,10 @@ public:
     DBEngine(const DBEngine&) = delete;
     DBEngine& operator=(const DBEngine&) = delete;
 
-    // Opens a database file shared, for reading and writing. Never creates a file. The database
-    // keeps the options in force now: those of an EngineOptionsScope on this thread, else the
-    // engine's own.
+    // Opens a database file shared, for reading and writing, or with dbExclusive alone: no other
+    // connection may use it while this one is open, and one that does fails the open with
+    // errDatabaseLocked. Never creates a file. The database keeps the options in force now: those
+    // of an EngineOptionsScope on this thread, else the engine's own.
     std::shared_ptr<Database> OpenDatabase(const QString& path, int16_t options = 0);
 
     const EngineOptions& Options() const { return options_; }

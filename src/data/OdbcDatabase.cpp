@@ -209,6 +209,12 @@ public:
 
     QString Name() const override { return path_; }
 
+    QStringList TableNames() override {
+        EnsureOpen();
+        conn_->Commit();
+        return conn_->Db().tables(QSql::Tables);
+    }
+
     void BackupTo(const QString& path) override {
         EnsureOpen();
         conn_->Commit();

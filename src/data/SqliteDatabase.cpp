@@ -56,6 +56,19 @@ public:
 
     QString Name() const override { return conn_->Path(); }
 
+    QStringList TableNames() override {
+        const std::shared_ptr<Recordset> rs = Open(
+            "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE "
+            "'sqlite\\_%' ESCAPE '\\'",
+            QString(), dbOpenSnapshot);
+        QStringList names;
+        for (; !rs->Eof(); rs->MoveNext()) {
+            names << rs->FieldValue(0).toString();
+        }
+        rs->Close();
+        return names;
+    }
+
     void BackupTo(const QString& path) override {
         conn_->CheckOpen();
         conn_->Commit();
@@ -75,6 +88,27 @@ public:
             throw Error(errCannotOpenFile, ErrorKind::CopyFailed,
                         {.file = conn_->Path(), .details = {path}});
         }
+    }
+
+    bool CanRestoreFrom() const override { return true; }
+
+    void Checkpoint() override {
+        conn_->CheckOpen();
+        conn_->Commit();
+        // A file in rollback-journal mode has no log: SQLite does nothing and says so.
+        // https://www.sqlite.org/c3ref/wal_checkpoint_v2.html
+        conn_->Options().KeepBusyWhile([&] {
+            sqlite3_wal_checkpoint_v2(conn_->Db(), "main", SQLITE_CHECKPOINT_TRUNCATE, nullptr,
+                                      nullptr);
+        });
+    }
+
+    void RestoreFrom(const QString& path) override {
+        conn_->CheckOpen();
+        conn_->Commit();
+        conn_->CheckIdentity();
+        conn_->PrepareForWriting();
+        conn_->Options().KeepBusyWhile([&] { RestoreInto(path); });
     }
 
     void Close() override { conn_->Close(); }
@@ -132,6 +166,48 @@ private:
         }
         throw Error(errCannotOpenFile, ErrorKind::CopyFailed,
                     {.file = conn_->Path(), .driverText = message, .details = {named}});
+    }
+
+    // SQLite's online backup from the file at `from` into this connection's database, in one
+    // step: the destination is written in one transaction of this connection, journal or
+    // write-ahead log included, and a failure rolls it back whole.
+    void RestoreInto(const QString& from) {
+        sqlite3* source = nullptr;
+        const QByteArray name = QFileInfo(from).absoluteFilePath().toUtf8();
+        int rc = sqlite3_open_v2(name.constData(), &source,
+                                 SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+        QString message;
+        if (rc == SQLITE_OK) {
+            sqlite3_backup* backup = sqlite3_backup_init(conn_->Db(), "main", source, "main");
+            if (backup == nullptr) {
+                rc = sqlite3_extended_errcode(conn_->Db());
+                message = ErrorMessage(conn_->Db());
+            } else {
+                rc = sqlite3_backup_step(backup, -1);
+                const int finished = sqlite3_backup_finish(backup);
+                if (rc == SQLITE_DONE) {
+                    rc = finished;
+                }
+                if (rc != SQLITE_OK && rc != SQLITE_DONE) {
+                    message = QString::fromUtf8(sqlite3_errstr(rc));
+                }
+            }
+        } else {
+            message = source != nullptr ? ErrorMessage(source) : QString();
+        }
+        sqlite3_close(source);
+        if (rc == SQLITE_OK || rc == SQLITE_DONE) {
+            return;
+        }
+        if (IsLockCode(rc)) {
+            throw Error(errDatabaseLocked, ErrorKind::FileLocked, {.file = conn_->Path()});
+        }
+        if (PrimaryCode(rc) == SQLITE_FULL) {
+            throw Error(errDiskFull, ErrorKind::DiskFull,
+                        {.file = conn_->Path(), .driverText = message});
+        }
+        throw Error(errCannotOpenFile, ErrorKind::CopyFailed,
+                    {.file = from, .driverText = message, .details = {conn_->Path()}});
     }
 
     // Opens `sql`, which reads `table` whole, or another query when `table` is empty.
@@ -227,14 +303,17 @@ void CheckWritable(sqlite3* db, const QString& path) {
 // Another process's write lock (Dorvik or SolvanePlus still running) does not stop reading, so it
 // would show only at the first save. Taking the write lock once and giving it back sees it now,
 // before anything is changed.
-void CheckNotLocked(Connection& conn) {
-    if (const int lock = conn.Exec("BEGIN IMMEDIATE"); lock != SQLITE_OK) {
+void CheckNotLocked(Connection& conn, bool exclusive) {
+    // Exclusive: the write lock is taken for good, so that no other connection can read or
+    // write until this one closes (https://www.sqlite.org/pragma.html#pragma_locking_mode).
+    if (const int lock = conn.Exec(exclusive ? "BEGIN EXCLUSIVE" : "BEGIN IMMEDIATE");
+        lock != SQLITE_OK) {
         if (IsLockCode(lock)) {
             throw FileError(errDatabaseLocked, ErrorKind::FileLocked, conn.Path());
         }
         throw conn.ErrorNow(lock);
     }
-    conn.Exec("ROLLBACK");
+    conn.Exec(exclusive ? "COMMIT" : "ROLLBACK");
 }
 
 }  // namespace
@@ -260,10 +339,15 @@ std::shared_ptr<Database> OpenSqliteDatabase(const QString& path, const OpenOpti
     auto conn = std::make_shared<Connection>(db, path, options);
     sqlite3_extended_result_codes(db, 1);
     sqlite3_busy_timeout(db, static_cast<int>(options.engine.busyTimeout.count()));
+    // Set before the first read, so that a file in WAL mode keeps its index in this process and
+    // no other connection can open it beside this one.
+    if (options.exclusive && conn->Exec("PRAGMA locking_mode=EXCLUSIVE") != SQLITE_OK) {
+        throw FileError(errCannotOpenFile, ErrorKind::CannotOpen, path, ErrorMessage(db));
+    }
     // The quick check reads the whole file: a window waiting on it keeps painting.
     options.KeepBusyWhile([&] { CheckReadable(db, path); });
     CheckWritable(db, path);
-    CheckNotLocked(*conn);
+    CheckNotLocked(*conn, options.exclusive);
     return std::make_shared<SqliteDatabase>(std::move(conn));
 }
 

@@ -10,6 +10,7 @@
 #include <QTextDocument>
 #include <exception>
 
+#include "conversion/Restore.h"
 #include "data/Engine.h"
 #include "ui/InputBlocker.h"
 #include "ui/WindowSetup.h"
@@ -184,6 +185,8 @@ const QString Form1::kRehearsalCaption = QStringLiteral(" - 미리 해보기");
 void Form1::Form_Load() {
     setWindowTitle(windowTitle() + VersionCaption(platform_.Version()) +
                    (conversion_.Rehearsing() ? kRehearsalCaption : QString()));
+    // A restore or a run that was killed is named before anything else can be started.
+    CheckUnfinished(platform_, true);
 }
 
 void Form1::Command1_Click() {

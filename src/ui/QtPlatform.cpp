@@ -221,8 +221,11 @@ SettingRead QtPlatform::ReadSetting(const QString& appName, const QString& secti
     const QVariant value = settings->value(key);
     if (!value.isValid()) {
         read.status = SettingRead::Status::NotSet;
-    } else if (value.metaType().id() != QMetaType::QString) {
-        // A list (an unquoted comma), a number or a byte array: not a folder name.
+    } else if (value.metaType().id() != QMetaType::QString ||
+               value.toString().contains(QChar::ReplacementCharacter)) {
+        // A list (an unquoted comma), a number or a byte array: not a folder name. Nor are bytes
+        // that are no UTF-8, which QSettings reads as U+FFFD: such a folder is damaged, not
+        // missing.
         read.status = SettingRead::Status::NotText;
     } else {
         read.status = SettingRead::Status::Found;

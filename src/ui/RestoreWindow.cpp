@@ -1,14 +1,18 @@
 #include "ui/RestoreWindow.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLocale>
 #include <QPushButton>
 #include <QStringList>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "data/EngineOptions.h"
 #include "ui/Form1.h"
 #include "ui/InputBlocker.h"
 #include "ui/WindowSetup.h"
@@ -18,11 +22,12 @@ namespace {
 constexpr int kFolderRole = Qt::UserRole;
 constexpr int kRestorableRole = Qt::UserRole + 1;
 
-enum Column { kWhenColumn, kFilesColumn, kOutcomeColumn };
+enum Column { kWhenColumn, kFilesColumn, kOutcomeColumn, kSizeColumn };
 
 constexpr int kWhenColumnWidth = 160;
 constexpr int kFilesColumnWidth = 150;
 constexpr QSize kButtonSize{82, 34};
+constexpr qint64 kPaintBeatMs = 50;
 
 QString FilesText(const RunDescription& run) {
     switch (run.blocker) {
@@ -33,6 +38,9 @@ QString FilesText(const RunDescription& run) {
         case RunDescription::Blocker::BackupMissing:
             return run.Products().join(QStringLiteral(", ")) + QLatin1Char(' ') +
                    RestoreWindow::kBackupNotFound;
+        case RunDescription::Blocker::Linked:
+            return run.Products().join(QStringLiteral(", ")) + QLatin1Char(' ') +
+                   RestoreWindow::kLinkedBackup;
     }
     return run.Products().join(QStringLiteral(", "));
 }
@@ -47,6 +55,10 @@ QString OutcomeText(const RunDescription& run) {
             return RestoreWindow::kNoReport;
     }
     return run.outcome;
+}
+
+QString SizeText(qint64 bytes) {
+    return QLocale(QLocale::Korean).formattedDataSize(bytes, 1, QLocale::DataSizeTraditionalFormat);
 }
 
 QLabel* PlainLabel(const QString& objectName, const QString& text, QWidget* parent) {
@@ -72,6 +84,8 @@ const QString RestoreWindow::kNoOutcome =
     QStringLiteral("(결과 없음: 중단된 작업이거나 보고서 손상)");
 const QString RestoreWindow::kNoManifest = QStringLiteral("(백업 정보 없음: 복원할 수 없음)");
 const QString RestoreWindow::kBackupNotFound = QStringLiteral("(백업 파일 없음: 복원할 수 없음)");
+const QString RestoreWindow::kLinkedBackup =
+    QStringLiteral("(백업 파일이 링크이거나 일반 파일이 아님: 복원할 수 없음)");
 
 RestoreWindow::RestoreWindow(Platform& platform, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -86,6 +100,8 @@ RestoreWindow::RestoreWindow(Platform& platform, QWidget* parent)
     connect(restoreButton_, &QPushButton::clicked, this, &RestoreWindow::Restore_Click);
     connect(closeButton_, &QPushButton::clicked, this, &QWidget::close);
 
+    // A restore that was killed is named, and offered to be finished, before any other.
+    CheckUnfinished(platform_, false, clock_);
     Refresh();
     CentreOnScreen(*this);
 }
@@ -102,13 +118,14 @@ void RestoreWindow::CreateControls() {
 
     runList_ = new QTreeWidget(this);
     runList_->setObjectName(QStringLiteral("RunList"));
-    runList_->setColumnCount(3);
-    runList_->setHeaderLabels(
-        {QStringLiteral("실행 시각"), QStringLiteral("백업한 파일"), QStringLiteral("결과")});
+    runList_->setColumnCount(4);
+    runList_->setHeaderLabels({QStringLiteral("실행 시각"), QStringLiteral("백업한 파일"),
+                               QStringLiteral("결과"), QStringLiteral("크기")});
     runList_->setRootIsDecorated(false);
     runList_->setSelectionMode(QAbstractItemView::SingleSelection);
     runList_->setAllColumnsShowFocus(true);
-    runList_->header()->setStretchLastSection(true);
+    runList_->header()->setStretchLastSection(false);
+    runList_->header()->setSectionResizeMode(kOutcomeColumn, QHeaderView::Stretch);
     runList_->setColumnWidth(kWhenColumn, kWhenColumnWidth);
     runList_->setColumnWidth(kFilesColumn, kFilesColumnWidth);
 
@@ -140,14 +157,16 @@ RestoreWindow::~RestoreWindow() = default;
 void RestoreWindow::Refresh() {
     const QString keep = SelectedRun();
     const QString root = platform_.RunsFolder();
-    folderNote_->setText(QStringLiteral("백업 폴더: ") + QDir::toNativeSeparators(root));
 
     runList_->clear();
     QTreeWidgetItem* select = nullptr;
+    qint64 total = 0;
     for (const QString& folder : ListRunFolders(root)) {
         const RunDescription run = DescribeRun(folder);
-        auto* item =
-            new QTreeWidgetItem(runList_, {run.name.Text(), FilesText(run), OutcomeText(run)});
+        total += run.bytes;
+        auto* item = new QTreeWidgetItem(
+            runList_, {run.name.Text(), FilesText(run), OutcomeText(run), SizeText(run.bytes)});
+        item->setTextAlignment(kSizeColumn, Qt::AlignRight | Qt::AlignVCenter);
         item->setData(kWhenColumn, kFolderRole, run.folder);
         item->setData(kWhenColumn, kRestorableRole, run.Restorable());
         item->setToolTip(kWhenColumn, QDir::toNativeSeparators(run.folder));
@@ -155,6 +174,9 @@ void RestoreWindow::Refresh() {
             select = item;
         }
     }
+    // What the run folders take on the disk, so that the user knows when to remove old ones.
+    folderNote_->setText(QStringLiteral("백업 폴더: ") + QDir::toNativeSeparators(root) +
+                         QStringLiteral(" (모두 ") + SizeText(total) + QLatin1Char(')'));
     emptyNote_->setVisible(select == nullptr);
     if (select != nullptr) {
         runList_->setCurrentItem(select);
@@ -189,6 +211,16 @@ void RestoreWindow::Restore_Click() {
     {
         // Copying a large file takes seconds; clicks meanwhile must not start a second restore.
         InputBlocker blocker(*this);
+        // The engine's long work (the hashes, the copies through SQLite) runs on another thread
+        // while this one calls back: the window keeps painting.
+        QElapsedTimer beat;
+        beat.start();
+        const dao::EngineOptionsScope painting(dao::WithBusyCallback([&beat] {
+            if (beat.elapsed() >= kPaintBeatMs) {
+                beat.restart();
+                QCoreApplication::processEvents();
+            }
+        }));
         lastResult_ = RestoreRun(platform_, run, clock_(), copy_);
     }
     platform_.MsgBox(lastResult_.message, vbOKOnly + lastResult_.icon);

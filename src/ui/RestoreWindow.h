@@ -33,6 +33,7 @@ public:
     static const QString kNoOutcome;       // report.txt has no outcome: killed, or damaged
     static const QString kNoManifest;      // run.json is missing or damaged: not restorable
     static const QString kBackupNotFound;  // a backed-up file is missing from the folder
+    static const QString kLinkedBackup;    // a backup or before-restore is a link: not restorable
 
     explicit RestoreWindow(Platform& platform, QWidget* parent = nullptr);
     ~RestoreWindow() override;
@@ -49,8 +50,8 @@ public:
     // The selected run's folder, or empty.
     QString SelectedRun() const;
 
-    // Tests: the byte copy the restore writes with, and the clock that names its
-    // before-restore folder.
+    // Tests: what runs before each copy the restore makes (RestoreCopy), and the clock that names
+    // its before-restore folder.
     void SetCopy(RestoreCopy copy) { copy_ = std::move(copy); }
     void SetClock(std::function<QDateTime()> clock) { clock_ = std::move(clock); }
 

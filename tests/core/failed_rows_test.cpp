@@ -197,6 +197,59 @@ TEST_F(FailedRowsCsvTest, AFileThatCannotBeCreatedIsReportedAndNamedNowhere) {
     EXPECT_EQ(csv.Rows(), 0);
 }
 
+// A text a spreadsheet would run as a formula gets a leading quote; a plain number does not.
+struct FormulaCase {
+    const char* text;
+    const char* written;
+};
+
+class FormulaGuardTest : public FailedRowsCsvTest,
+                         public ::testing::WithParamInterface<FormulaCase> {};
+
+TEST_P(FormulaGuardTest, ATextThatWouldRunIsWrittenAsText) {
+    FailedRowsCsv csv(Path(), {{QStringLiteral("t"), {QStringLiteral("v")}}});
+    ASSERT_TRUE(csv.Add(QStringLiteral("t"), 1, {3022, QStringLiteral("중복"), 0},
+                        {QStringLiteral("v")},
+                        {dao::Value::Text(QString::fromUtf8(GetParam().text))}));
+    const FailedRowsFile file = ReadFailedRows(Path());
+    ASSERT_EQ(file.rows.size(), 1u);
+    EXPECT_EQ(Str(file.rows[0].Value(QStringLiteral("v")).text), GetParam().written);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, FormulaGuardTest,
+    ::testing::Values(FormulaCase{"=HYPERLINK(\"http://x\")", "'=HYPERLINK(\"http://x\")"},
+                      FormulaCase{"+82-2-000", "'+82-2-000"}, FormulaCase{"-1+1", "'-1+1"},
+                      FormulaCase{"@SUM(A1)", "'@SUM(A1)"}, FormulaCase{"\t=1", "'\t=1"},
+                      FormulaCase{"\r=1", "'\r=1"}, FormulaCase{"-5", "-5"},
+                      FormulaCase{"+1.5e3", "+1.5e3"}, FormulaCase{"-.5", "-.5"},
+                      FormulaCase{"a=b", "a=b"}, FormulaCase{"'=x", "'=x"}));
+
+TEST_F(FailedRowsCsvTest, ColumnsThatDifferInANonAsciiLetterStayApart) {
+    // SQLite holds "\u00c9" and "\u00e9" as two columns; only ASCII letters fold.
+    const QStringList columns = {QStringLiteral("\u00c9"), QStringLiteral("\u00e9"),
+                                 QStringLiteral("Code")};
+    FailedRowsCsv csv(
+        Path(), {{QStringLiteral("t"), columns}, {QStringLiteral("u"), {QStringLiteral("code")}}});
+    ASSERT_TRUE(csv.Add(QStringLiteral("t"), 1, {3022, QStringLiteral("중복"), 0}, columns,
+                        {dao::Value::Text(QStringLiteral("upper")),
+                         dao::Value::Text(QStringLiteral("lower")), dao::Value(int64_t{7})}));
+    const QString text = QString::fromUtf8(Bytes(Path()));
+    EXPECT_TRUE(text.contains(QStringLiteral(",\u00c9,\u00e9,Code\r\n"))) << Str(text);
+    EXPECT_TRUE(text.endsWith(QStringLiteral(",upper,lower,7\r\n"))) << Str(text);
+}
+
+TEST_F(FailedRowsCsvTest, ATextThatIsNoUtf8KeepsItsBytesAsHex) {
+    FailedRowsCsv csv(Path(), {{QStringLiteral("t"), {QStringLiteral("v"), QStringLiteral("w")}}});
+    ASSERT_TRUE(csv.Add(QStringLiteral("t"), 1, {3022, QStringLiteral("중복"), 0},
+                        {QStringLiteral("v"), QStringLiteral("w")},
+                        {dao::Value::Text(std::string("\xb0\xa1\xff A", 5)),
+                         dao::Value::Text(std::string("\xea\xb0\x80"))}));
+    const QByteArray bytes = Bytes(Path());
+    EXPECT_FALSE(bytes.contains("\xef\xbf\xbd")) << bytes.toStdString();
+    EXPECT_TRUE(bytes.endsWith(",0xB0A1FF2041,\xea\xb0\x80\r\n")) << bytes.toStdString();
+}
+
 // ---- The table copy's list and counts
 
 std::vector<std::string> Column(const std::vector<Row>& rows) {

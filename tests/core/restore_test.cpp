@@ -39,6 +39,8 @@ protected:
         ChangeBoth();
         changedSource = FileBytes(SourceFile());
         changedDest = FileBytes(DestFile());
+        changedSourceCopy = Snapshot(SourceFile(), QStringLiteral("changed-source"));
+        changedDestCopy = Snapshot(DestFile(), QStringLiteral("changed-dest"));
     }
 
     QString Backup(const QString& product) const {
@@ -46,10 +48,15 @@ protected:
     }
     QString BeforeRestore() const { return QDir(run).filePath(kBeforeRestoreFolder); }
 
-    // Both files hold exactly what they held before the restore.
+    // Both files hold exactly what they held before the restore: a file put back through
+    // SQLite holds the same rows in other bytes.
     void ExpectBothUnchanged() const {
-        EXPECT_EQ(FileBytes(SourceFile()), changedSource);
-        EXPECT_EQ(FileBytes(DestFile()), changedDest);
+        if (FileBytes(SourceFile()) != changedSource) {
+            ExpectSameContents(SourceFile(), changedSourceCopy);
+        }
+        if (FileBytes(DestFile()) != changedDest) {
+            ExpectSameContents(DestFile(), changedDestCopy);
+        }
     }
 
     RestoreResult Restore(const RestoreCopy& copy = {}) {
@@ -59,11 +66,11 @@ protected:
     QString run;
     QByteArray changedSource;
     QByteArray changedDest;
+    QString changedSourceCopy;
+    QString changedDestCopy;
 };
 
 TEST_F(RestoreTest, BringsBothFilesBackToTheirBackupsAndKeepsThemAsTheyWere) {
-    const QString changedDestCopy = Snapshot(DestFile(), QStringLiteral("changed-dest"));
-
     const RestoreResult result = Restore();
 
     EXPECT_EQ(result.outcome, RestoreResult::Outcome::Restored) << result.message.toStdString();
@@ -75,8 +82,7 @@ TEST_F(RestoreTest, BringsBothFilesBackToTheirBackupsAndKeepsThemAsTheyWere) {
 
     // The files as they were before the restore are kept in the run folder.
     const QString saved = QDir(BeforeRestore()).filePath(QStringLiteral("20261209-090500"));
-    EXPECT_EQ(FileBytes(saved + QStringLiteral("/Dorvik/dbbasic.mdb")), changedSource);
-    EXPECT_EQ(FileBytes(saved + QStringLiteral("/SolvanePlus/dbbasic.mdb")), changedDest);
+    ExpectSameContents(saved + QStringLiteral("/Dorvik/dbbasic.mdb"), changedSourceCopy);
     ExpectSameContents(saved + QStringLiteral("/SolvanePlus/dbbasic.mdb"), changedDestCopy);
 
     ASSERT_EQ(result.files.size(), 2u);
@@ -95,13 +101,13 @@ TEST_F(RestoreTest, BringsBothFilesBackToTheirBackupsAndKeepsThemAsTheyWere) {
 
 TEST_F(RestoreTest, TwoRestoresInOneSecondKeepBothEarlierStates) {
     ASSERT_EQ(Restore().outcome, RestoreResult::Outcome::Restored);
-    const QByteArray restoredDest = FileBytes(DestFile());
+    const QString restoredDest = Snapshot(DestFile(), QStringLiteral("restored-dest"));
     ASSERT_EQ(Restore().outcome, RestoreResult::Outcome::Restored);
 
     const QString first = QDir(BeforeRestore()).filePath(QStringLiteral("20261209-090500"));
     const QString second = QDir(BeforeRestore()).filePath(QStringLiteral("20261209-090500-2"));
-    EXPECT_EQ(FileBytes(first + QStringLiteral("/SolvanePlus/dbbasic.mdb")), changedDest);
-    EXPECT_EQ(FileBytes(second + QStringLiteral("/SolvanePlus/dbbasic.mdb")), restoredDest);
+    ExpectSameContents(first + QStringLiteral("/SolvanePlus/dbbasic.mdb"), changedDestCopy);
+    ExpectSameContents(second + QStringLiteral("/SolvanePlus/dbbasic.mdb"), restoredDest);
 }
 
 class LockedTargetTest : public RestoreTest, public ::testing::WithParamInterface<const char*> {};
@@ -182,8 +188,13 @@ TEST_F(RestoreTest, AnUnsetOrUnreadableSettingIsRefused) {
 }
 
 TEST_F(RestoreTest, ABackupThatNoLongerVerifiesIsRefused) {
-    // A row less than run.json counted.
+    // A row less than run.json counted, in a backup whose recorded hash was made to match.
     ExecSql(Backup(kDestProduct), "DELETE FROM trader;");
+    std::optional<RunManifest> manifest = ReadManifest(run);
+    ASSERT_TRUE(manifest.has_value());
+    manifest->files[1].backupSha256 = FileSha256(Backup(kDestProduct));
+    QString why;
+    ASSERT_TRUE(WriteManifest(run, *manifest, why));
     const RestoreResult result = Restore();
     EXPECT_EQ(result.outcome, RestoreResult::Outcome::Refused);
     EXPECT_TRUE(result.message.contains(QStringLiteral("백업 파일을 확인하지 못했습니다")));
@@ -271,7 +282,6 @@ TEST_F(RestoreTest, ASecondFileThatCannotBeCopiedPutsTheFirstBack) {
         if (from == Backup(kDestProduct)) {
             throw DiskFull(to);
         }
-        dao::CopyFileBytes(from, to);
     });
 
     EXPECT_EQ(result.outcome, RestoreResult::Outcome::RolledBack);
@@ -293,12 +303,11 @@ TEST_F(RestoreTest, ASecondBackupDamagedAfterTheChecksPutsBothBack) {
     // The backup passes the checks, then is damaged before it is copied: the copy lands, fails
     // its verification, and both files go back.
     bool damaged = false;
-    const RestoreResult result = Restore([&](const QString& from, const QString& to) {
+    const RestoreResult result = Restore([&](const QString&, const QString&) {
         if (!damaged) {
             damaged = true;
             ExecSql(Backup(kDestProduct), "DELETE FROM product;");
         }
-        dao::CopyFileBytes(from, to);
     });
 
     EXPECT_EQ(result.outcome, RestoreResult::Outcome::RolledBack) << result.message.toStdString();
@@ -315,7 +324,6 @@ TEST_F(RestoreTest, AFirstFileThatFailsLeavesTheSecondUntouched) {
         if (from == Backup(kSourceProduct)) {
             throw DiskFull(to);
         }
-        dao::CopyFileBytes(from, to);
     });
     EXPECT_EQ(result.outcome, RestoreResult::Outcome::RolledBack);
     ExpectBothUnchanged();
@@ -329,7 +337,6 @@ TEST_F(RestoreTest, APutBackThatFailsSaysWhereEachFileStands) {
         if (from == Backup(kDestProduct) || from.contains(kBeforeRestoreFolder)) {
             throw DiskFull(to);
         }
-        dao::CopyFileBytes(from, to);
     });
 
     EXPECT_EQ(result.outcome, RestoreResult::Outcome::Damaged);
@@ -341,7 +348,7 @@ TEST_F(RestoreTest, APutBackThatFailsSaysWhereEachFileStands) {
     ASSERT_EQ(result.files.size(), 2u);
     EXPECT_EQ(result.files[0].state, RestoredFile::State::Unknown);
     EXPECT_EQ(result.files[1].state, RestoredFile::State::Untouched);
-    EXPECT_EQ(FileBytes(QDir::fromNativeSeparators(result.files[0].savedCopy)), changedSource);
+    ExpectSameContents(QDir::fromNativeSeparators(result.files[0].savedCopy), changedSourceCopy);
     EXPECT_TRUE(
         result.message.contains(QStringLiteral("  복원 전 파일: ") + result.files[0].savedCopy));
     EXPECT_TRUE(result.message.contains(QStringLiteral("Dorvik: ") +
@@ -358,7 +365,6 @@ TEST_F(RestoreTest, ADeletedDatabaseIsDeletedAgainWhenTheOtherFails) {
         if (from == Backup(kDestProduct)) {
             throw DiskFull(to);
         }
-        dao::CopyFileBytes(from, to);
     });
     EXPECT_EQ(result.outcome, RestoreResult::Outcome::RolledBack);
     EXPECT_FALSE(QFileInfo::exists(SourceFile()));

@@ -333,6 +333,28 @@ TEST_F(TableCopyTest, AStrictColumnRefusesAValueOfAnotherTypeWhenItIsWritten) {
               (std::vector<Row>{{"9", "text", std::nullopt, "-1500.0", "real", "0001", "0001"}}));
 }
 
+TEST_F(TableCopyTest, AnErrorTextWithPercentSignsIsQuotedLetterForLetter) {
+    // A rule whose text holds "%0" and "%1": no placeholder may take the count or the error.
+    ExecSql(DestFile(),
+            "CREATE TRIGGER rule BEFORE INSERT ON trader WHEN new.code IN ('T003', 'T004') "
+            "BEGIN SELECT RAISE(ABORT, 'code LIKE ''%0'' or ''%1'''); END;");
+    ExecSql(SourceFile(),
+            "INSERT INTO trader VALUES ('T003', '한솔', '0212345678', '정'), "
+            "('T004', '미래', NULL, '강');");
+    Copy(QStringLiteral("trader"));
+
+    const auto texts = BoxTexts();
+    ASSERT_EQ(texts.size(), 1u);
+    const QString error = texts[0].left(texts[0].indexOf(QStringLiteral(" in procedure")));
+    ASSERT_TRUE(error.contains(QStringLiteral("code LIKE '%0' or '%1'"))) << Str(error);
+    EXPECT_EQ(
+        Str(form.text),
+        Str(QStringLiteral("trader ") + error +
+            QStringLiteral(": 같은 오류 2건 (메시지는 처음 한 번만 표시)\r\n"
+                           "trader 데이터복사 중 오류: 4건 중 2건 복사, 2건 실패 (첫 오류: ") +
+            error + QStringLiteral(")\r\n")));
+}
+
 TEST_F(TableCopyTest, AFieldWriteThatFailsGivesTheRowUpOnce) {
     // The third of the source's columns is refused for two rows: the write fails, the row is
     // cancelled, and its fourth column and its save are skipped rather than each failing with

@@ -44,6 +44,7 @@ QString RestoreFixture::MakeRun(const QDateTime& started, const std::optional<QS
         const QString backup = QDir(*folder).filePath(backed.RelativeBackupPath());
         EXPECT_TRUE(QDir().mkpath(QFileInfo(backup).absolutePath()));
         EXPECT_TRUE(QFile::copy(file, backup));
+        backed.backupSha256 = FileSha256(backup);
         manifest.files.push_back(backed);
     }
     EXPECT_TRUE(WriteManifest(*folder, manifest, why)) << why.toStdString();

@@ -388,6 +388,12 @@ TEST_F(QtPlatformSettings, AValueThatIsNoTextIsNotAFolderName) {
     }
 }
 
+TEST_F(QtPlatformSettings, AValueThatIsNoUtf8IsADamagedSettingNotAFolder) {
+    WriteStoreFile(dir, root, QStringLiteral("Solvane2"), "[환경설정]\ndb경로=/data/\xb0\xa1\n");
+    const SettingRead read = ReadFolder(platform, QStringLiteral("Solvane2"));
+    EXPECT_EQ(read.status, SettingRead::Status::NotText);
+}
+
 TEST_F(QtPlatformSettings, OnlyTheUsersOwnStoreIsRead) {
     // The organisation-wide file is where QSettings would look next; the products never write it.
     WriteStoreFile(dir, root + QStringLiteral("/.."), root, "[환경설정]\ndb경로=/elsewhere\n");

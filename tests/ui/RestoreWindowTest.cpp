@@ -10,12 +10,14 @@
 #include <QHeaderView>
 #include <QIcon>
 #include <QLabel>
+#include <QLocale>
 #include <QPushButton>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <memory>
 
+#include "conversion/Restore.h"
 #include "conversion/RunFolder.h"
 #include "support/FileContents.h"
 #include "support/RestoreFixture.h"
@@ -263,6 +265,70 @@ TEST_F(RestoreWindowTest, ARefusedRestoreIsOneMessageAndChangesNothing) {
     EXPECT_TRUE(boxes[1].text.endsWith(QStringLiteral("아무 파일도 바꾸지 않았습니다.")));
     EXPECT_EQ(FileBytes(SourceFile()), source);
     EXPECT_EQ(FileBytes(DestFile()), dest);
+}
+
+TEST_F(RestoreWindowTest, EachRunsSizeAndTheTotalAreShown) {
+    const QString first = MakeRun(kFirst);
+    const QString second = MakeRun(kSecond);
+    RestoreWindow& w = Open();
+    const auto size = [](qint64 bytes) {
+        return QLocale(QLocale::Korean)
+            .formattedDataSize(bytes, 1, QLocale::DataSizeTraditionalFormat);
+    };
+    ASSERT_GT(FolderSize(first), 0);
+    EXPECT_EQ(Column(3), (QStringList{size(FolderSize(second)), size(FolderSize(first))}));
+    const auto* note = w.findChild<QLabel*>(QStringLiteral("FolderNote"));
+    ASSERT_NE(note, nullptr);
+    EXPECT_TRUE(note->text().endsWith(QStringLiteral(" (모두 ") +
+                                      size(FolderSize(first) + FolderSize(second)) +
+                                      QLatin1Char(')')))
+        << note->text().toStdString();
+}
+
+TEST_F(RestoreWindowTest, AnUnfinishedRestoreIsOfferedAtTheWindowsStart) {
+    const QString run = MakeRun(kSecond);
+    ChangeBoth();
+    QFile intent(QDir(run).filePath(kRestoreIntentName));
+    ASSERT_TRUE(intent.open(QIODevice::WriteOnly));
+    intent.write(R"({"done": false, "saveFolder": "", "files": [
+        {"product": "Dorvik", "target": "d", "state": "restored"},
+        {"product": "SolvanePlus", "target": "s", "state": "pending"}]})");
+    intent.close();
+    platform.msgBoxAnswers = {vbYes};
+
+    Open();
+
+    const std::vector<ScriptedPlatform::Call> boxes = platform.MessageBoxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_TRUE(boxes[0].text.contains(QStringLiteral("Dorvik: d (백업으로 복원됨)")));
+    EXPECT_TRUE(boxes[0].text.contains(QStringLiteral("SolvanePlus: s (바꾸지 않음)")));
+    EXPECT_EQ(boxes[1].flags, vbOKOnly + vbInformation);
+    ExpectSameContents(DestFile(), QDir(run).filePath(QStringLiteral("SolvanePlus/dbbasic.mdb")));
+    EXPECT_TRUE(FindUnfinishedRestores(RunsRoot()).empty());
+}
+
+TEST_F(RestoreWindowTest, TheWindowKeepsPaintingWhileItRestores) {
+    // A backup large enough that hashing it takes a while.
+    ExecSql(SourceFile(), "CREATE TABLE big(b); INSERT INTO big VALUES (zeroblob(60000000));");
+    MakeRun(kSecond);
+    RestoreWindow& w = Open();
+    int paintsBeforeTheFirstCopy = -1;
+    uitest::EventCounter paints(w.RunList()->viewport(), QEvent::Paint);
+    // The list is to be painted again when the confirmation closes; the restore's checks (the
+    // hashes) come before its first copy.
+    platform.onMsgBox = [&](const ScriptedPlatform::Call&) {
+        paints.count = 0;
+        w.RunList()->viewport()->update();
+    };
+    w.SetCopy([&](const QString&, const QString&) {
+        if (paintsBeforeTheFirstCopy < 0) {
+            paintsBeforeTheFirstCopy = paints.count;
+        }
+    });
+    platform.msgBoxAnswers = {vbYes};
+    uitest::SystemClick(w.RestoreButton());
+    EXPECT_EQ(w.LastResult().outcome, RestoreResult::Outcome::Restored);
+    EXPECT_GT(paintsBeforeTheFirstCopy, 0);
 }
 
 TEST(RestoreWindowPlatform, TheRealPlatformListsTheRunsFolderItIsGiven) {
