@@ -14,8 +14,10 @@ namespace {
 
 const QString kRule = QString(40, QLatin1Char('-'));
 
-// The open options of both databases: shared, read and write.
-constexpr int16_t kOpenShared = 0;
+// The open options of both databases: read and write, and an Access file for this run alone,
+// so that neither product (on this PC or another sharing the folder) writes to it while the run
+// backs it up and replaces its tables. SQLite files keep their own locking.
+constexpr int16_t kOpenAlone = dao::dbExclusive;
 
 // The table as a snapshot for the pre-run check; empty when there is no such table. Any other
 // failure stops the run as it would have stopped at the statement.
@@ -278,11 +280,15 @@ bool Conversion::OpenDatabases(dao::DatabaseHandle& sourceDb, dao::DatabaseHandl
         log_.AddLog(QStringLiteral("작업 안 함: 데이터베이스 열기 실패: ") +
                     ErrorText(opened.failure));
     };
-    if (const OpenResult opened = MyOpenDB(platform_, sourceDb, sourceFile, kOpenShared); !opened) {
+    if (const OpenResult opened =
+            MyOpenDB(platform_, sourceDb, sourceFile, kOpenAlone, QStringLiteral("Dorvik"));
+        !opened) {
         logFailure(opened);
         return false;
     }
-    if (const OpenResult opened = MyOpenDB(platform_, destDb, destFile, kOpenShared); !opened) {
+    if (const OpenResult opened =
+            MyOpenDB(platform_, destDb, destFile, kOpenAlone, QStringLiteral("SolvanePlus"));
+        !opened) {
         logFailure(opened);
         // Released now rather than whenever the handle happens to go.
         CloseQuietly(sourceDb);

@@ -103,7 +103,8 @@ QString CheckTarget(const Step& step) {
         return {};  // a deleted database is restored into its folder
     }
     try {
-        dao::DatabaseHandle db(ProcessEngine().OpenDatabase(step.target));
+        // Alone, as a run opens it: an Access file that anyone else has open is refused.
+        dao::DatabaseHandle db(ProcessEngine().OpenDatabase(step.target, dao::dbExclusive));
         CloseObject(db);
     } catch (const dao::Error& e) {
         switch (e.Kind()) {
@@ -115,7 +116,7 @@ QString CheckTarget(const Step& step) {
                 break;
         }
         const ErrorInfo error{e.Number(), e.Description(), 0};
-        if (e.Number() == dao::errDatabaseLocked) {
+        if (dao::IsInUseNumber(e.Number())) {
             return QStringLiteral("다른 프로그램이 파일을 쓰고 있습니다: ") + ErrorText(error) +
                    kCrLf + QStringLiteral("Dorvik과 SolvanePlus 프로그램을 닫고 다시 복원하세요.");
         }

@@ -95,5 +95,7 @@ private:
     QFile report_;
     std::unique_ptr<FailedRowsCsv> failedRows_;
     std::vector<std::pair<QString, QStringList>> copiedTables_;
+    // Each file's product and what its database says of itself (Database::Describe).
+    std::vector<std::pair<QString, QStringList>> described_;
     RunJournal* observer_ = nullptr;
 };

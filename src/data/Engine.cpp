@@ -123,8 +123,7 @@ const EngineOptions* EngineOptionsScope::Current() {
 detail::OpenOptions::OpenOptions(EngineOptions options)
     : engine(std::move(options)), openingThread(std::this_thread::get_id()) {}
 
-std::shared_ptr<Database> DBEngine::OpenDatabase(const QString& path, int16_t /*options*/) {
-    // Options 0 is the only mode the tool uses: shared, read and write.
+std::shared_ptr<Database> DBEngine::OpenDatabase(const QString& path, int16_t options) {
     const QFileInfo info(path);
     const auto fail = [&path](int32_t number, ErrorKind kind) {
         return Error(number, kind, {.file = path});
@@ -150,7 +149,8 @@ std::shared_ptr<Database> DBEngine::OpenDatabase(const QString& path, int16_t /*
     }
 
     const EngineOptions* scoped = EngineOptionsScope::Current();
-    const detail::OpenOptions opened(scoped != nullptr ? *scoped : options_);
+    detail::OpenOptions opened(scoped != nullptr ? *scoped : options_);
+    opened.exclusive = (options & dbExclusive) != 0;
     switch (detail::DetectFileKind(head)) {
         case detail::FileKind::Sqlite:
             detail::CheckSqlitePathLength(path);
@@ -200,6 +200,38 @@ FileKind DetectFileKind(const QByteArray& head) {
     }
     const QByteArray tag = head.mid(kJetTagOffset, jetTag.size());
     return tag == jetTag || tag == aceTag ? FileKind::Jet : FileKind::Unknown;
+}
+
+JetFormat DetectJetFormat(const QByteArray& head) {
+    // The header's version field at 0x14: 0 for Jet 3, 1 for Jet 4, 2 and above for the ACE
+    // formats of Access 2007 and later (the page layout of the .mdb/.accdb header, as mdbtools
+    // documents it: https://github.com/mdbtools/mdbtools/blob/dev/HACKING.md).
+    constexpr qsizetype kVersionOffset = 0x14;
+    if (DetectFileKind(head) != FileKind::Jet || head.size() <= kVersionOffset) {
+        return JetFormat::Unknown;
+    }
+    switch (static_cast<unsigned char>(head.at(kVersionOffset))) {
+        case 0:
+            return JetFormat::Jet3;
+        case 1:
+            return JetFormat::Jet4;
+        default:
+            return JetFormat::Ace;
+    }
+}
+
+QString JetFormatName(JetFormat format) {
+    switch (format) {
+        case JetFormat::Jet3:
+            return QStringLiteral("Jet 3 (Access 97)");
+        case JetFormat::Jet4:
+            return QStringLiteral("Jet 4 (Access 2000-2003)");
+        case JetFormat::Ace:
+            return QStringLiteral("ACE (Access 2007 이후)");
+        case JetFormat::Unknown:
+            break;
+    }
+    return QStringLiteral("알 수 없는 Jet 형식");
 }
 
 }  // namespace detail

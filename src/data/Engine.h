@@ -6,6 +6,7 @@
 // files to ODBC. Nothing above this layer knows which driver it talks to.
 
 #include <QString>
+#include <QStringList>
 #include <atomic>
 #include <cstdint>
 #include <exception>
@@ -13,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "data/EngineOptions.h"
 #include "data/Error.h"
@@ -37,6 +39,9 @@ enum EditModeEnum : int32_t {
 enum UpdateTypeEnum : int32_t {
     dbUpdateRegular = 1,
 };
+
+// Options of OpenDatabase.
+enum DatabaseOptionEnum : int16_t { dbExclusive = 1 };
 
 // What CloseObject closes: a database or a recordset.
 class Closable {
@@ -79,6 +84,11 @@ public:
 
     // The file's path, as opened.
     virtual QString Name() const = 0;
+
+    // What this database is and what serves it, one "name: value" line each: the file's format,
+    // the driver and its version, the database's name and version, and for ODBC the version in
+    // force, whether text goes as Unicode and Windows' ANSI code page.
+    virtual QStringList Describe() = 0;
 
     // Writes a consistent copy of the whole file to `path`, replacing whatever is there, after
     // committing what is pending. SQLite copies through its online backup from this connection,
@@ -150,8 +160,10 @@ public:
     virtual void CancelUpdate(int32_t type = dbUpdateRegular) = 0;
     // Tries the pending row as Update would store it, inside a savepoint that is rolled back at
     // once; throws what Update would throw. The row stays pending and nothing is stored. Rows
-    // saved before stay saved (the ODBC driver commits them first).
-    virtual void TryPendingRow() = 0;
+    // saved before stay saved (the ODBC driver commits them first). Returns the row as the
+    // database stored it, read back inside the try, one value per field in field order; empty
+    // when the stored row cannot be found again (a table without a key, say).
+    virtual std::vector<Value> TryPendingRow() = 0;
 
     Fields GetFields() { return Fields(this); }
 
@@ -180,9 +192,10 @@ public:
     DBEngine(const DBEngine&) = delete;
     DBEngine& operator=(const DBEngine&) = delete;
 
-    // Opens a database file shared, for reading and writing. Never creates a file. The database
-    // keeps the options in force now: those of an EngineOptionsScope on this thread, else the
-    // engine's own.
+    // Opens a database file for reading and writing, shared or, with dbExclusive, for this
+    // connection alone (an Access file; SQLite files keep their own locking). Never creates a
+    // file. The database keeps the options in force now: those of an EngineOptionsScope on this
+    // thread, else the engine's own.
     std::shared_ptr<Database> OpenDatabase(const QString& path, int16_t options = 0);
 
     const EngineOptions& Options() const { return options_; }

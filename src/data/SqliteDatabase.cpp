@@ -56,6 +56,12 @@ public:
 
     QString Name() const override { return conn_->Path(); }
 
+    QStringList Describe() override {
+        return {QStringLiteral("형식: SQLite 3"),
+                QStringLiteral("드라이버: SQLite C API %1")
+                    .arg(QString::fromLatin1(sqlite3_libversion()))};
+    }
+
     void BackupTo(const QString& path) override {
         conn_->CheckOpen();
         conn_->Commit();
