@@ -271,29 +271,6 @@ QString RowText(ErrorKind kind, const ErrorContext& c) {
             return QStringLiteral("값이 %1유효성 검사 규칙%2에 맞지 않아 저장할 수 없습니다.")
                 .arg(c.table.isEmpty() ? QString() : QStringLiteral("'%1' 테이블의 ").arg(c.table),
                      c.details.isEmpty() ? QString() : QStringLiteral("(%1)").arg(Detail(c, 0)));
-        case ErrorKind::ZeroLength:
-            return QStringLiteral(
-                       "%1열은 빈 문자열('')을 받지 않아 행을 저장할 수 없습니다(빈 문자열 "
-                       "허용이 '아니요').")
-                .arg(!c.column.isEmpty() ? Named(c.column)
-                     : c.table.isEmpty() ? QString()
-                                         : QStringLiteral("'%1' 테이블의 한 ").arg(c.table));
-        case ErrorKind::FieldTooSmall:
-            return QStringLiteral("%1값이 열의 크기보다 커서 저장할 수 없습니다.")
-                .arg(!c.column.isEmpty() ? QStringLiteral("'%1' 열에 넣을 ").arg(c.column)
-                                         : QString());
-        case ErrorKind::ValuesDiffer:
-            return QStringLiteral(
-                       "%1'%2' 열에 쓴 값을 다시 읽으니 달랐습니다. 쓴 값: %3, 읽은 값: %4. "
-                       "드라이버가 값을 바꾸어 저장하므로 이 테이블은 복사하지 않았습니다.")
-                .arg(c.table.isEmpty() ? QString() : QStringLiteral("'%1' 테이블의 ").arg(c.table),
-                     c.column, Detail(c, 0), Detail(c, 1));
-        case ErrorKind::NarrowText:
-            return QStringLiteral(
-                       "%1파일의 ODBC 드라이버(%2)가 유니코드 문자열을 받지 않습니다. 이대로 "
-                       "쓰면 한글이 깨져 저장되므로 아무것도 바꾸지 않았습니다. Microsoft Access "
-                       "ODBC 드라이버를 다시 설치하세요.")
-                .arg(Named(c.file), Detail(c, 0));
         case ErrorKind::ColumnTypeRefuses:
             return QStringLiteral("'%1' 열은 %2 형식이라 %3 값을 저장할 수 없습니다.")
                 .arg(c.column, Detail(c, 0), Detail(c, 1));
@@ -315,9 +292,41 @@ QString RowText(ErrorKind kind, const ErrorContext& c) {
     }
 }
 
+// Values that a column refuses or that the driver changed; empty for the other kinds.
+QString ValueText(ErrorKind kind, const ErrorContext& c) {
+    switch (kind) {
+        case ErrorKind::ZeroLength:
+            return QStringLiteral(
+                       "%1열은 빈 문자열('')을 받지 않아 행을 저장할 수 없습니다(빈 문자열 "
+                       "허용이 '아니요').")
+                .arg(!c.column.isEmpty() ? Named(c.column)
+                     : c.table.isEmpty() ? QString()
+                                         : QStringLiteral("'%1' 테이블의 한 ").arg(c.table));
+        case ErrorKind::FieldTooSmall:
+            return QStringLiteral("%1값이 열의 크기보다 커서 저장할 수 없습니다.")
+                .arg(!c.column.isEmpty() ? QStringLiteral("'%1' 열에 넣을 ").arg(c.column)
+                                         : QString());
+        case ErrorKind::ValuesDiffer:
+            return QStringLiteral(
+                       "%1'%2' 열에 쓴 값을 다시 읽으니 달랐습니다. 쓴 값: %3, 읽은 값: %4. "
+                       "드라이버가 값을 바꾸어 저장하므로 이 테이블은 복사하지 않았습니다.")
+                .arg(c.table.isEmpty() ? QString() : QStringLiteral("'%1' 테이블의 ").arg(c.table),
+                     c.column, Detail(c, 0), Detail(c, 1));
+        default:
+            return {};
+    }
+}
+
 // The drivers and what a user installs to get them; empty for the other kinds.
 QString DriverText(ErrorKind kind, const ErrorContext& c) {
     switch (kind) {
+        case ErrorKind::NarrowText:
+            return QStringLiteral(
+                       "%1파일의 ODBC 드라이버(%2)가 유니코드 문자열을 받지 않습니다. 이대로 "
+                       "쓰면 한글이 깨져 저장되므로 아무것도 바꾸지 않았습니다. Microsoft Access "
+                       "ODBC 드라이버를 다시 설치하세요.")
+                .arg(Named(c.file), Detail(c, 0));
+
         case ErrorKind::MissingOdbcPlugin:
             return MissingPluginText(c.file);
         case ErrorKind::MissingOdbcDriver:
@@ -388,7 +397,7 @@ QString Described(ErrorKind kind, const ErrorContext& given, const QString& caus
         default:
             break;
     }
-    for (const auto text : {ObjectText, FileText, RowText, DriverText}) {
+    for (const auto text : {ObjectText, FileText, RowText, ValueText, DriverText}) {
         if (QString described = text(kind, context); !described.isEmpty()) {
             return described;
         }
