@@ -366,6 +366,9 @@ TEST(AccessRules, ValueRefusalsAreRowFailuresAndLocksAreNot) {
                             Failure::ReadOnly, Failure::CannotLock}) {
         EXPECT_FALSE(odbc::IsRowFailure(f));
     }
+}
+
+TEST(AccessRules, TheFileInUseStopsACopyAsALockDoes) {
     EXPECT_TRUE(dao::IsInUseNumber(dao::errFileInUse));
     EXPECT_TRUE(dao::IsInUseNumber(dao::errDatabaseLocked));
     EXPECT_FALSE(dao::IsInUseNumber(dao::errCannotLockFile));
