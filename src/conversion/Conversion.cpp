@@ -15,8 +15,13 @@ namespace {
 
 const QString kRule = QString(40, QLatin1Char('-'));
 
-// The open options of both databases: shared, read and write.
-constexpr int16_t kOpenShared = 0;
+// The open options of a database: read and write, and an Access file for this run alone, so
+// that neither product (on this PC or another sharing the folder) writes to it while the run
+// backs it up and replaces its tables. SQLite files keep their own locking, which the open's
+// lock probe and the run's transactions rely on.
+int16_t OpenOptionsFor(const QString& path) {
+    return IsSqliteFile(path) ? int16_t{0} : int16_t{dao::dbExclusive};
+}
 
 // The table as a snapshot for the pre-run check; empty when there is no such table. Any other
 // failure stops the run as it would have stopped at the statement.
@@ -288,11 +293,15 @@ bool Conversion::OpenDatabases(dao::DatabaseHandle& sourceDb, dao::DatabaseHandl
         log_.AddLog(QStringLiteral("작업 안 함: 데이터베이스 열기 실패: ") +
                     ErrorText(opened.failure));
     };
-    if (const OpenResult opened = MyOpenDB(platform_, sourceDb, sourceFile, kOpenShared); !opened) {
+    if (const OpenResult opened = MyOpenDB(platform_, sourceDb, sourceFile,
+                                           OpenOptionsFor(sourceFile), QStringLiteral("Dorvik"));
+        !opened) {
         logFailure(opened);
         return false;
     }
-    if (const OpenResult opened = MyOpenDB(platform_, destDb, destFile, kOpenShared); !opened) {
+    if (const OpenResult opened = MyOpenDB(platform_, destDb, destFile, OpenOptionsFor(destFile),
+                                           QStringLiteral("SolvanePlus"));
+        !opened) {
         logFailure(opened);
         // Released now rather than whenever the handle happens to go.
         CloseQuietly(sourceDb);

@@ -137,6 +137,12 @@ void CopyReport::ShowRefusal(const CopyRefusal& refusal) {
                       "값과 관계없는 이유로 거절되었습니다: %1")
                       .arg(ErrorText(refusal.error));
             break;
+        case Reason::ValuesDiffer:
+            why = QStringLiteral(
+                      "원본의 첫 행을 대상 테이블에 시험으로 넣고 다시 읽어 보니 값이 "
+                      "달랐습니다: %1")
+                      .arg(ErrorText(refusal.error));
+            break;
         case Reason::DeleteFailed:
         case Reason::DeleteUnchecked:
         case Reason::RowsLeft:
@@ -164,6 +170,9 @@ QString CopyReport::RefusalReason(const CopyRefusal& refusal) {
                          .arg(refusal.bytesNeeded));
         case Reason::FirstRowRefused:
             return QStringLiteral("원본의 첫 행을 대상 테이블에 넣을 수 없습니다: %1")
+                .arg(ErrorText(refusal.error));
+        case Reason::ValuesDiffer:
+            return QStringLiteral("대상 테이블에 쓴 값을 다시 읽으니 달랐습니다: %1")
                 .arg(ErrorText(refusal.error));
         case Reason::DeleteFailed:
             return QStringLiteral("대상 테이블의 기존 자료를 지우지 못했습니다: %1")

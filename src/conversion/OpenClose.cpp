@@ -58,7 +58,7 @@ ErrorInfo DescribeError(const std::exception_ptr& error) {
     try {
         std::rethrow_exception(error);
     } catch (const dao::Error& e) {
-        return {e.Number(), e.Description(), e.RowsLost()};
+        return {e.Number(), e.Description(), e.RowsLost(), dao::RawDiagnostic(e.Context())};
     } catch (const std::bad_alloc&) {
         return {kErrOutOfMemory, QStringLiteral("메모리가 부족합니다.")};
     } catch (const std::exception& e) {
@@ -70,17 +70,29 @@ ErrorInfo DescribeError(const std::exception_ptr& error) {
 }
 
 QString ErrorText(const ErrorInfo& error) {
-    return QStringLiteral("Error %1 (%2)").arg(error.number).arg(error.description);
+    QString text = QStringLiteral("Error %1 (%2)").arg(error.number).arg(error.description);
+    // What the driver itself said goes beside the wording, for support.
+    if (!error.diagnostic.isEmpty()) {
+        text += QStringLiteral(" [%1]").arg(error.diagnostic);
+    }
+    return text;
 }
 
 OpenResult MyOpenDB(Platform& platform, dao::DatabaseHandle& database, const QString& fileName,
-                    int16_t openOptions) {
+                    int16_t openOptions, const QString& product) {
     OpenResult result;
     try {
         std::shared_ptr<dao::Database> opened = ProcessEngine().OpenDatabase(fileName, openOptions);
         database = dao::DatabaseHandle(std::move(opened));
     } catch (...) {
         result.failure = DescribeError(std::current_exception());
+    }
+    if (!result && !product.isEmpty() && dao::IsInUseNumber(result.failure.number)) {
+        result.failure.description +=
+            QStringLiteral(
+                " %1 프로그램을 이 PC와 이 폴더를 쓰는 다른 PC에서 모두 닫은 뒤 다시 "
+                "실행하세요.")
+                .arg(product);
     }
     if (!result) {
         platform.MsgBox(

@@ -16,6 +16,7 @@ struct ErrorInfo {
     int32_t number = 0;
     QString description;
     int64_t rowsLost = 0;  // rows that earlier saves had stored, taken back with this failure
+    QString diagnostic{};  // the driver's raw diagnostic (dao::RawDiagnostic), or empty
 };
 ErrorInfo DescribeError(const std::exception_ptr& error);
 
@@ -30,9 +31,10 @@ struct OpenResult {
 };
 
 // Opens the database file fileName into database with the given open options. The engine is
-// created on first use and kept for the life of the process.
+// created on first use and kept for the life of the process. A file that another user holds is
+// reported with the name of `product`, the program to close, when one is given.
 OpenResult MyOpenDB(Platform& platform, dao::DatabaseHandle& database, const QString& fileName,
-                    int16_t openOptions);
+                    int16_t openOptions, const QString& product = {});
 
 // Opens sqlText on database as a read-only snapshot into recordset.
 OpenResult OpenReadRecordset(Platform& platform, const dao::DatabaseHandle& database,

@@ -43,13 +43,6 @@ struct Step {
     RestoredFile result;
 };
 
-bool IsSqliteFile(const QString& path) {
-    QFile file(path);
-    static const QByteArray magic("SQLite format 3\0", 16);
-    return QFileInfo(path).isFile() && file.open(QIODevice::ReadOnly) &&
-           file.read(magic.size()) == magic;
-}
-
 // The target's rows, counted on the restore's own connection.
 std::optional<QString> WrongCounts(dao::DatabaseHandle& db, const RowCounts& expected) {
     try {
@@ -144,10 +137,10 @@ QString CheckTarget(Step& step) {
         return {};  // a deleted database is restored into its folder
     }
     try {
-        // An SQLite file is held alone until the restore ends: a program that uses it now is
-        // refused here, and none can start using it meanwhile.
-        dao::DatabaseHandle db(ProcessEngine().OpenDatabase(
-            step.target, IsSqliteFile(step.target) ? int16_t{dao::dbExclusive} : int16_t{0}));
+        // Alone: a program that uses the file now is refused here. An SQLite file is held so
+        // until the restore ends, and none can start using it meanwhile; an Access file is
+        // checked so, then copied over.
+        dao::DatabaseHandle db(ProcessEngine().OpenDatabase(step.target, dao::dbExclusive));
         if (db->CanRestoreFrom()) {
             step.db = std::move(db);
         } else {
@@ -163,7 +156,7 @@ QString CheckTarget(Step& step) {
                 break;
         }
         const ErrorInfo error{e.Number(), e.Description(), 0};
-        if (e.Number() == dao::errDatabaseLocked) {
+        if (dao::IsInUseNumber(e.Number())) {
             return QStringLiteral("다른 프로그램이 파일을 쓰고 있습니다: ") + ErrorText(error) +
                    kCrLf + QStringLiteral("Dorvik과 SolvanePlus 프로그램을 닫고 다시 복원하세요.");
         }
@@ -439,6 +432,13 @@ RestoreResult Damaged(const std::vector<Step>& steps, const QString& cause,
 }
 
 }  // namespace
+
+bool IsSqliteFile(const QString& path) {
+    QFile file(path);
+    static const QByteArray magic("SQLite format 3\0", 16);
+    return QFileInfo(path).isFile() && file.open(QIODevice::ReadOnly) &&
+           file.read(magic.size()) == magic;
+}
 
 QStringList RunDescription::Products() const {
     QStringList products;

@@ -136,3 +136,6 @@ bool CheckUnfinished(
     Platform& platform, bool killedRuns,
     const std::function<QDateTime()>& clock = [] { return QDateTime::currentDateTime(); },
     const RestoreCopy& before = {});
+
+// Whether a file starts as an SQLite database does (its first 16 bytes).
+bool IsSqliteFile(const QString& path);

@@ -161,6 +161,17 @@ std::optional<RunRecord::Failure> RunRecord::BackUp(const QString& runsRoot,
         started_,
         QStringLiteral("%1.%2.%3").arg(version_.Major).arg(version_.Minor).arg(version_.Revision),
         {}};
+    described_.clear();
+    for (const FileToBackUp& file : files) {
+        QStringList lines;
+        try {
+            lines = (*file.db)->Describe();
+        } catch (...) {
+            lines << QStringLiteral("알 수 없음: ") +
+                         ErrorText(DescribeError(std::current_exception()));
+        }
+        described_.emplace_back(file.product, lines);
+    }
     std::optional<QString> cause = FreeSpaceProblem(files);
     if (!cause) {
         cause = CopyAll(files);
@@ -228,8 +239,19 @@ void RunRecord::StartReport() {
     Line(QString());
     FileLines(QStringLiteral("[작업 전 파일]"), false);
     Line(QString());
+    // What served each file on this machine, so that a first real run tells support what the
+    // driver really did.
+    Line(QStringLiteral("[파일 형식과 드라이버]"));
+    for (const auto& [product, lines] : described_) {
+        Line(product + QLatin1Char(':'));
+        for (const QString& line : lines) {
+            Line(QStringLiteral("  ") + line);
+        }
+    }
+    Line(QString());
     Line(rehearsal_ ? QStringLiteral("[미리 해보기 복사본] 검증됨 (파일 검사와 행 수)")
                     : QStringLiteral("[백업] 검증됨 (파일 검사와 행 수)"));
+
     for (const BackedUpFile& file : manifest_.files) {
         QStringList counts;
         for (const auto& [table, rows] : file.rowCounts) {

@@ -119,6 +119,8 @@ private:
     std::unique_ptr<FailedRowsCsv> failedRows_;
     std::vector<std::pair<QString, QStringList>> copiedTables_;
     QStringList otherTablesChanged_;
+    // Each file's product and what its database says of itself (Database::Describe).
+    std::vector<std::pair<QString, QStringList>> described_;
     RunJournal* observer_ = nullptr;
     bool rehearsal_ = false;
     std::vector<QByteArray> hashesAfter_;

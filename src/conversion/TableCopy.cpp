@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <optional>
 #include <utility>
 
 #include "conversion/RunFolder.h"
@@ -14,7 +16,51 @@ namespace {
 
 bool IsLockError(int32_t number) {
     return number == dao::errRecordLocked || number == dao::errTableLocked ||
-           number == dao::errDatabaseLocked;
+           dao::IsInUseNumber(number);
+}
+
+// A value as the report quotes it.
+QString Quoted(const dao::Value& v) {
+    if (v.isNull()) {
+        return QStringLiteral("Null");
+    }
+    if (v.type() == dao::Value::Type::Blob) {
+        return QStringLiteral("(%1바이트 이진 값)").arg(v.bytes().size());
+    }
+    return QLatin1Char('\'') + v.toString() + QLatin1Char('\'');
+}
+
+std::optional<double> AsNumber(const dao::Value& v) {
+    switch (v.type()) {
+        case dao::Value::Type::Integer:
+        case dao::Value::Type::Real:
+            return v.toReal();
+        case dao::Value::Type::Text: {
+            bool ok = false;
+            const double d = v.toString().trimmed().toDouble(&ok);
+            return ok ? std::optional<double>(d) : std::nullopt;
+        }
+        default:
+            return std::nullopt;
+    }
+}
+
+// Whether the database stored what was written: the same text, bytes or number, whatever type
+// the column gave it (a number in a text column, a decimal read back as its exact text).
+bool StoredAsWritten(const dao::Value& written, const dao::Value& read) {
+    if (written.isNull() || read.isNull()) {
+        return written.isNull() == read.isNull();
+    }
+    if (written.type() == dao::Value::Type::Blob || read.type() == dao::Value::Type::Blob) {
+        return written.type() == read.type() && written.bytes() == read.bytes();
+    }
+    const std::optional<double> a = AsNumber(written);
+    const std::optional<double> b = AsNumber(read);
+    if (a && b) {
+        constexpr double kRelative = 1e-12;
+        return std::abs(*a - *b) <= kRelative * std::max({1.0, std::abs(*a), std::abs(*b)});
+    }
+    return written.toString() == read.toString();
 }
 
 }  // namespace
@@ -258,9 +304,9 @@ bool TableCopy::FirstRowFits() {
         for (size_t i = 0; i < row.size(); ++i) {
             destRs_->SetFieldValue(destPositions_[i], row[i]);
         }
-        destRs_->TryPendingRow();
+        const std::vector<dao::Value> stored = destRs_->TryPendingRow();
         destRs_->CancelUpdate(dao::dbUpdateRegular);
-        return true;
+        return StoredAsWritten(row, stored);
     } catch (...) {
         refused = DescribeError(std::current_exception());
     }
@@ -275,6 +321,32 @@ bool TableCopy::FirstRowFits() {
     refusal.error = refused;
     Refuse(refusal);
     return false;
+}
+
+bool TableCopy::StoredAsWritten(const std::vector<dao::Value>& row,
+                                const std::vector<dao::Value>& stored) {
+    // A driver that converts a value on its way (a date moved, a decimal rounded, a text cut)
+    // would do so to every row: the table is refused before its rows are deleted.
+    if (stored.empty()) {
+        return true;  // the stored row could not be found again: nothing to compare
+    }
+    for (size_t i = 0; i < row.size(); ++i) {
+        const auto position = static_cast<size_t>(destPositions_[i]);
+        if (position >= stored.size() || ::StoredAsWritten(row[i], stored[position])) {
+            continue;
+        }
+        const QString column = destRs_->FieldName(destPositions_[i]);
+        const dao::Error differs(dao::errValuesDiffer, dao::ErrorKind::ValuesDiffer,
+                                 {.table = tableName_,
+                                  .column = column,
+                                  .details = {Quoted(row[i]), Quoted(stored[position])}});
+        CopyRefusal refusal;
+        refusal.reason = CopyRefusal::Reason::ValuesDiffer;
+        refusal.error = ErrorInfo{differs.Number(), differs.Description(), 0};
+        Refuse(refusal);
+        return false;
+    }
+    return true;
 }
 
 bool TableCopy::ProbeAllows() {

@@ -29,6 +29,7 @@ struct CopyRefusal {
         MissingColumns,   // source columns the destination lacks: `missingColumns`
         NoSpace,          // too little room for the source's rows: `bytesAvailable`, `bytesNeeded`
         FirstRowRefused,  // the trial of the first row met `error`, which every row would meet
+        ValuesDiffer,     // the first row read back differs from the source's: `error` says where
         DeleteFailed,     // the delete of the destination's rows raised `error`
         DeleteUnchecked,  // the rows left after the delete could not be counted: `error`
         RowsLeft,         // the delete left `rowsLeft` rows
@@ -122,6 +123,8 @@ private:
     // Writes the first source row into the destination and takes it back; false when the
     // destination refuses it for a reason that every row would share.
     bool FirstRowFits();
+    // Compares the first row with what the trial read back; refuses the table on a difference.
+    bool StoredAsWritten(const std::vector<dao::Value>& row, const std::vector<dao::Value>& stored);
     bool ProbeAllows();
     static bool RefusedForItsValues(int32_t number, bool rowHasNull);
     // Deletes the destination's rows; false when rows are still there.

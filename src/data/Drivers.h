@@ -22,6 +22,12 @@ enum class FileKind { Sqlite, Jet, Unknown };
 // "SQLite format 3\0", or "Standard Jet DB" / "Standard ACE DB" at offset 4.
 FileKind DetectFileKind(const QByteArray& head);
 
+// The format of a Jet or ACE file, from the version byte of its header.
+enum class JetFormat { Jet3, Jet4, Ace, Unknown };
+JetFormat DetectJetFormat(const QByteArray& head);
+// "Jet 3 (Access 97)", "Jet 4 (Access 2000-2003)", "ACE (Access 2007 이후)", "알 수 없는 Jet 형식".
+QString JetFormatName(JetFormat format);
+
 // The options a database was opened with, and the thread that opened it: the busy callback is
 // called on that thread only.
 struct OpenOptions {

@@ -206,6 +206,38 @@ FileKind DetectFileKind(const QByteArray& head) {
     return tag == jetTag || tag == aceTag ? FileKind::Jet : FileKind::Unknown;
 }
 
+JetFormat DetectJetFormat(const QByteArray& head) {
+    // The header's version field at 0x14: 0 for Jet 3, 1 for Jet 4, 2 and above for the ACE
+    // formats of Access 2007 and later (the page layout of the .mdb/.accdb header, as mdbtools
+    // documents it: https://github.com/mdbtools/mdbtools/blob/dev/HACKING.md).
+    constexpr qsizetype kVersionOffset = 0x14;
+    if (DetectFileKind(head) != FileKind::Jet || head.size() <= kVersionOffset) {
+        return JetFormat::Unknown;
+    }
+    switch (static_cast<unsigned char>(head.at(kVersionOffset))) {
+        case 0:
+            return JetFormat::Jet3;
+        case 1:
+            return JetFormat::Jet4;
+        default:
+            return JetFormat::Ace;
+    }
+}
+
+QString JetFormatName(JetFormat format) {
+    switch (format) {
+        case JetFormat::Jet3:
+            return QStringLiteral("Jet 3 (Access 97)");
+        case JetFormat::Jet4:
+            return QStringLiteral("Jet 4 (Access 2000-2003)");
+        case JetFormat::Ace:
+            return QStringLiteral("ACE (Access 2007 이후)");
+        case JetFormat::Unknown:
+            break;
+    }
+    return QStringLiteral("알 수 없는 Jet 형식");
+}
+
 }  // namespace detail
 
 }  // namespace dao

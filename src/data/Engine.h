@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "data/EngineOptions.h"
 #include "data/Error.h"
@@ -39,6 +40,7 @@ enum UpdateTypeEnum : int32_t {
     dbUpdateRegular = 1,
 };
 
+// Options of OpenDatabase.
 enum DatabaseOptionEnum : int16_t { dbExclusive = 1 };
 
 // What CloseObject closes: a database or a recordset.
@@ -85,6 +87,11 @@ public:
 
     // The names of the database's own tables (not the engine's system tables), in no set order.
     virtual QStringList TableNames() = 0;
+
+    // What this database is and what serves it, one "name: value" line each: the file's format,
+    // the driver and its version, the database's name and version, and for ODBC the version in
+    // force, whether text goes as Unicode and Windows' ANSI code page.
+    virtual QStringList Describe() = 0;
 
     // Writes a consistent copy of the whole file to `path`, replacing whatever is there, after
     // committing what is pending. SQLite copies through its online backup from this connection,
@@ -169,8 +176,10 @@ public:
     virtual void CancelUpdate(int32_t type = dbUpdateRegular) = 0;
     // Tries the pending row as Update would store it, inside a savepoint that is rolled back at
     // once; throws what Update would throw. The row stays pending and nothing is stored. Rows
-    // saved before stay saved (the ODBC driver commits them first).
-    virtual void TryPendingRow() = 0;
+    // saved before stay saved (the ODBC driver commits them first). Returns the row as the
+    // database stored it, read back inside the try, one value per field in field order; empty
+    // when the stored row cannot be found again (a table without a key, say).
+    virtual std::vector<Value> TryPendingRow() = 0;
 
     Fields GetFields() { return Fields(this); }
 
@@ -199,10 +208,11 @@ public:
     DBEngine(const DBEngine&) = delete;
     DBEngine& operator=(const DBEngine&) = delete;
 
-    // Opens a database file shared, for reading and writing, or with dbExclusive alone: no other
-    // connection may use it while this one is open, and one that does fails the open with
-    // errDatabaseLocked. Never creates a file. The database keeps the options in force now: those
-    // of an EngineOptionsScope on this thread, else the engine's own.
+    // Opens a database file for reading and writing, shared or, with dbExclusive, for this
+    // connection alone: an Access file in Jet's exclusive mode, an SQLite file in exclusive
+    // locking mode with its write lock taken, so that a file another connection uses fails the
+    // open (errDatabaseLocked). Never creates a file. The database keeps the options in force now:
+    // those of an EngineOptionsScope on this thread, else the engine's own.
     std::shared_ptr<Database> OpenDatabase(const QString& path, int16_t options = 0);
 
     const EngineOptions& Options() const { return options_; }

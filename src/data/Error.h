@@ -43,7 +43,22 @@ enum ErrorNumber : int32_t {
     errRowIgnored = 3157,           // a save or change the destination silently ignored
     errFileMoved = 3043,            // the file was moved, deleted or replaced while open
     errPathTooLong = 3044,          // a path longer than the driver can open
+    errFileInUse = 3045,            // another user (this PC or another) holds the file open
+    errCannotLockFile = 3050,       // the lock file beside the database cannot be made
+    errTooManyLocks = 3052,         // one transaction took more locks than MaxLocksPerFile
+    errBadPassword = 3031,          // the database has a password
+    errFieldTooSmall = 3163,        // a value longer than its column
+    errZeroLength = 3315,           // an empty text where the column refuses one
+    // The engine's own, beyond the classic numbers.
+    errValuesDiffer = 4001,  // a value read back differs from the value written
+    errNarrowText = 4002,    // the driver takes no wide text: Korean would be garbled
 };
+
+// Numbers that mean another user holds the file or its rows: the run stops on them and tells
+// the user to close the products.
+inline bool IsInUseNumber(int32_t number) {
+    return number == errDatabaseLocked || number == errFileInUse;
+}
 
 // The situations the engine reports, each with one wording (ErrorTexts.cpp).
 enum class ErrorKind : uint8_t {
@@ -78,6 +93,11 @@ enum class ErrorKind : uint8_t {
     FolderNotWritable,  // details: the folder
     DsnInPath,
     FileLocked,
+    FileInUse,       // opened by another user, on this PC or another; details: the product
+    CannotLockFile,  // the folder does not let Jet make its lock file
+    ReadOnlyFile,
+    BadPassword,
+    TooManyLocks,
     TableLocked,  // table, or the file when the table is not known
     DiskFull,
     CopyFailed,  // the file copied; details: the copy's path; driverText: why
@@ -89,6 +109,10 @@ enum class ErrorKind : uint8_t {
     Integrity,
     Required,
     ValidationRule,     // details: the rule, when the driver names it
+    ZeroLength,         // column, when the driver names it
+    FieldTooSmall,      // column, when the driver names it
+    ValuesDiffer,       // column; details: the value written, the value read back
+    NarrowText,         // details: the driver
     ColumnTypeRefuses,  // column; details: the column's type, the value's type
     TypeMismatch,
     DriverFailure,
@@ -111,7 +135,17 @@ struct ErrorContext {
     QString column{};       // "column" or "table.column"
     QString driverText{};   // the driver's own message
     QStringList details{};  // further words the situation's wording takes, in its order
+    // How an Access file was reached: its format and the driver ("Jet 4, Microsoft Access
+    // Driver (*.mdb)"); the description ends with it.
+    QString via{};
+    // The driver's raw diagnostic beside driverText, for the run's report.
+    QString sqlState{};
+    QString nativeCode{};
 };
+
+// The driver's raw diagnostic of an error, as the report quotes it ("드라이버 진단: SQLSTATE
+// HY000, 번호 -1032, 내용 ..."); empty when the error did not come from a driver's diagnostic.
+QString RawDiagnostic(const ErrorContext& context);
 
 class Error : public std::exception {
 public:

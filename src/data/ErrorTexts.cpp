@@ -181,6 +181,43 @@ QString FileText(ErrorKind kind, const ErrorContext& c) {
         case ErrorKind::FileLocked:
             return QStringLiteral("%1파일이 잠겨 있습니다. ").arg(Named(c.file)) +
                    CloseTheOtherProgram(QStringLiteral("이 파일을 "));
+        case ErrorKind::FileInUse:
+            return QStringLiteral(
+                       "%1파일을 다른 사용자가 열고 있어 혼자 쓸 수 없습니다. 이 PC나 이 폴더를 "
+                       "공유하는 다른 PC에서 Dorvik 또는 SolvanePlus가 이 파일을 열고 있을 수 "
+                       "있습니다. 모든 PC에서 그 프로그램을 닫은 뒤 다시 시도하세요. 아무것도 "
+                       "바꾸지 않았습니다.")
+                .arg(Named(c.file));
+        case ErrorKind::CannotLockFile:
+            return QStringLiteral(
+                       "%1파일을 잠글 수 없습니다. 파일이 있는 폴더에 잠금 파일(.ldb 또는 "
+                       ".laccdb)을 만들 권한이 없거나, 다른 PC가 이 파일을 열고 있습니다. 폴더의 "
+                       "쓰기 권한을 확인하고 다른 PC의 프로그램을 닫은 뒤 다시 시도하세요.")
+                .arg(Named(c.file));
+        case ErrorKind::ReadOnlyFile:
+            return QStringLiteral(
+                       "%1파일이나 파일이 있는 폴더가 읽기 전용이라 쓸 수 없습니다. 파일과 "
+                       "폴더의 속성과 권한을 확인하세요.")
+                .arg(Named(c.file));
+        case ErrorKind::BadPassword:
+            return QStringLiteral(
+                       "%1파일에 데이터베이스 암호가 걸려 있어 열 수 없습니다. Access에서 암호를 "
+                       "해제한 뒤 다시 시도하세요.")
+                .arg(Named(c.file));
+        case ErrorKind::TooManyLocks:
+            // Jet 4 fails a transaction past MaxLocksPerFile (9,500 locks by default); the Access
+            // driver takes no connection option for it, only the registry value (Microsoft
+            // Knowledge Base article 815281, "File sharing lock count exceeded"; the driver's
+            // options:
+            // https://learn.microsoft.com/en-us/sql/odbc/microsoft/setting-options-programmatically-for-the-access-driver).
+            return QStringLiteral(
+                       "%1파일에서 한 번에 바꾸는 행이 너무 많아 Jet의 잠금 수 한도"
+                       "(MaxLocksPerFile, 기본 9,500)를 넘었습니다. 이 작업은 취소되어 바뀐 것이 "
+                       "없습니다. 관리자가 레지스트리 HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Jet"
+                       "\\4.0\\Engines\\Jet 4.0(64비트 Windows의 32비트 프로그램은 "
+                       "SOFTWARE\\WOW6432Node 아래)의 MaxLocksPerFile 값을 늘린 뒤(예: 500000) "
+                       "다시 실행하세요.")
+                .arg(Named(c.file));
         case ErrorKind::TableLocked:
             return (c.table.isEmpty() ? QStringLiteral("%1파일이").arg(Named(c.file))
                                       : QStringLiteral("'%1' 테이블이").arg(c.table)) +
@@ -255,9 +292,41 @@ QString RowText(ErrorKind kind, const ErrorContext& c) {
     }
 }
 
+// Values that a column refuses or that the driver changed; empty for the other kinds.
+QString ValueText(ErrorKind kind, const ErrorContext& c) {
+    switch (kind) {
+        case ErrorKind::ZeroLength:
+            return QStringLiteral(
+                       "%1열은 빈 문자열('')을 받지 않아 행을 저장할 수 없습니다(빈 문자열 "
+                       "허용이 '아니요').")
+                .arg(!c.column.isEmpty() ? Named(c.column)
+                     : c.table.isEmpty() ? QString()
+                                         : QStringLiteral("'%1' 테이블의 한 ").arg(c.table));
+        case ErrorKind::FieldTooSmall:
+            return QStringLiteral("%1값이 열의 크기보다 커서 저장할 수 없습니다.")
+                .arg(!c.column.isEmpty() ? QStringLiteral("'%1' 열에 넣을 ").arg(c.column)
+                                         : QString());
+        case ErrorKind::ValuesDiffer:
+            return QStringLiteral(
+                       "%1'%2' 열에 쓴 값을 다시 읽으니 달랐습니다. 쓴 값: %3, 읽은 값: %4. "
+                       "드라이버가 값을 바꾸어 저장하므로 이 테이블은 복사하지 않았습니다.")
+                .arg(c.table.isEmpty() ? QString() : QStringLiteral("'%1' 테이블의 ").arg(c.table),
+                     c.column, Detail(c, 0), Detail(c, 1));
+        default:
+            return {};
+    }
+}
+
 // The drivers and what a user installs to get them; empty for the other kinds.
 QString DriverText(ErrorKind kind, const ErrorContext& c) {
     switch (kind) {
+        case ErrorKind::NarrowText:
+            return QStringLiteral(
+                       "%1파일의 ODBC 드라이버(%2)가 유니코드 문자열을 받지 않습니다. 이대로 "
+                       "쓰면 한글이 깨져 저장되므로 아무것도 바꾸지 않았습니다. Microsoft Access "
+                       "ODBC 드라이버를 다시 설치하세요.")
+                .arg(Named(c.file), Detail(c, 0));
+
         case ErrorKind::MissingOdbcPlugin:
             return MissingPluginText(c.file);
         case ErrorKind::MissingOdbcDriver:
@@ -281,7 +350,35 @@ QString DriverText(ErrorKind kind, const ErrorContext& c) {
 
 }  // namespace
 
+QString RawDiagnostic(const ErrorContext& c) {
+    if (c.sqlState.isEmpty() && c.nativeCode.isEmpty()) {
+        return {};
+    }
+    return QStringLiteral("드라이버 진단: SQLSTATE %1, 번호 %2, 내용 %3")
+        .arg(c.sqlState.isEmpty() ? QStringLiteral("-") : c.sqlState,
+             c.nativeCode.isEmpty() ? QStringLiteral("-") : c.nativeCode,
+             c.driverText.isEmpty() ? QStringLiteral("-") : c.driverText);
+}
+
+namespace {
+
+QString Described(ErrorKind kind, const ErrorContext& given, const QString& cause);
+
+}  // namespace
+
 QString DescribeEngineError(ErrorKind kind, const ErrorContext& given, const QString& cause) {
+    QString text = Described(kind, given, cause);
+    // Once, also where a cause's description already ends with it.
+    const QString via = QStringLiteral("[%1]").arg(given.via);
+    if (!given.via.isEmpty() && !text.contains(via)) {
+        text += QLatin1Char(' ') + via;
+    }
+    return text;
+}
+
+namespace {
+
+QString Described(ErrorKind kind, const ErrorContext& given, const QString& cause) {
     // A file is named the way the user's system writes paths, whichever driver saw it.
     ErrorContext context = given;
     context.file = QDir::toNativeSeparators(given.file);
@@ -300,12 +397,14 @@ QString DescribeEngineError(ErrorKind kind, const ErrorContext& given, const QSt
         default:
             break;
     }
-    for (const auto text : {ObjectText, FileText, RowText, DriverText}) {
+    for (const auto text : {ObjectText, FileText, RowText, ValueText, DriverText}) {
         if (QString described = text(kind, context); !described.isEmpty()) {
             return described;
         }
     }
     return WithDriverText(QStringLiteral("알 수 없는 오류입니다."), context);
 }
+
+}  // namespace
 
 }  // namespace dao

@@ -85,6 +85,19 @@ std::optional<Diagnostic> OdbcApi::FirstRecord(SQLSMALLINT handleType, SQLHANDLE
     return first;
 }
 
+QString OdbcApi::InfoText(SQLHANDLE connection, SQLUSMALLINT infoType) const {
+    if (getInfo_ == nullptr || connection == SQL_NULL_HANDLE) {
+        return {};
+    }
+    constexpr SQLSMALLINT kInfoBytes = 512;
+    SQLCHAR text[kInfoBytes] = {};
+    SQLSMALLINT length = 0;
+    if (!SQL_SUCCEEDED(getInfo_(connection, infoType, text, kInfoBytes, &length))) {
+        return {};
+    }
+    return QString::fromLocal8Bit(reinterpret_cast<const char*>(text)).trimmed();
+}
+
 OdbcApi::OdbcApi() {
 #if defined(_WIN32)
     const std::pair<const char*, int> candidates[] = {{"odbc32", -1}};
@@ -107,6 +120,7 @@ OdbcApi::OdbcApi() {
     drivers_ = reinterpret_cast<DriversFn>(library_.resolve("SQLDrivers"));
     freeHandle_ = reinterpret_cast<FreeHandleFn>(library_.resolve("SQLFreeHandle"));
     getDiagRec_ = reinterpret_cast<GetDiagRecFn>(library_.resolve("SQLGetDiagRec"));
+    getInfo_ = reinterpret_cast<GetInfoFn>(library_.resolve("SQLGetInfo"));
 }
 
 }  // namespace dao::detail::odbc

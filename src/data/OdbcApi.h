@@ -38,12 +38,18 @@ public:
     // The first error record of a handle (a warning record only when there is no error record).
     std::optional<Diagnostic> FirstRecord(SQLSMALLINT handleType, SQLHANDLE handle) const;
 
+    // A text that SQLGetInfo gives about a connection (SQL_DRIVER_NAME, SQL_DBMS_VER, ...);
+    // empty when it cannot be read.
+    QString InfoText(SQLHANDLE connection, SQLUSMALLINT infoType) const;
+
 private:
     using AllocHandleFn = SQLRETURN(SQL_API*)(SQLSMALLINT, SQLHANDLE, SQLHANDLE*);
     using SetEnvAttrFn = SQLRETURN(SQL_API*)(SQLHENV, SQLINTEGER, SQLPOINTER, SQLINTEGER);
     using DriversFn = SQLRETURN(SQL_API*)(SQLHENV, SQLUSMALLINT, SQLCHAR*, SQLSMALLINT,
                                           SQLSMALLINT*, SQLCHAR*, SQLSMALLINT, SQLSMALLINT*);
     using FreeHandleFn = SQLRETURN(SQL_API*)(SQLSMALLINT, SQLHANDLE);
+    using GetInfoFn = SQLRETURN(SQL_API*)(SQLHDBC, SQLUSMALLINT, SQLPOINTER, SQLSMALLINT,
+                                          SQLSMALLINT*);
     using GetDiagRecFn = SQLRETURN(SQL_API*)(SQLSMALLINT, SQLHANDLE, SQLSMALLINT, SQLCHAR*,
                                              SQLINTEGER*, SQLCHAR*, SQLSMALLINT, SQLSMALLINT*);
     OdbcApi();
@@ -54,6 +60,7 @@ private:
     DriversFn drivers_ = nullptr;
     FreeHandleFn freeHandle_ = nullptr;
     GetDiagRecFn getDiagRec_ = nullptr;
+    GetInfoFn getInfo_ = nullptr;
 };
 
 }  // namespace dao::detail::odbc

@@ -48,7 +48,7 @@ void Connection::Begin(Operation operation) {
         return;
     }
     if (!db_.transaction()) {
-        throw detail::odbc::ToError(Diagnose(db_), operation, {}, path_);
+        throw Failed(Diagnose(db_), operation);
     }
     inTransaction_ = true;
     savedRows_ = 0;
@@ -81,7 +81,7 @@ void Connection::Commit() {
     }
     const Diagnostic failure = Diagnose(db_);
     db_.rollback();
-    const Error cause = detail::odbc::ToError(failure, Operation::Commit, {}, path_);
+    const Error cause = Failed(failure, Operation::Commit);
     throw Error(cause.Number(), ErrorKind::CommitFailed,
                 {.file = QDir::toNativeSeparators(path_), .details = {QString::number(rows)}},
                 &cause)
@@ -102,7 +102,7 @@ QStringList Connection::KeyColumns(const QString& table) {
     const QSqlIndex index = db_.primaryIndex(sql::Unquoted(table));
     QStringList keys;
     for (int i = 0; i < index.count(); ++i) {
-        keys << QuoteName(index.fieldName(i));
+        keys << QuoteName(ColumnName(index.fieldName(i)));
     }
     if (keys.isEmpty() && target_ == OdbcTarget::Sqlite) {
         keys << QStringLiteral("rowid");
@@ -149,6 +149,12 @@ bool InsertCache::Insert(Connection& c, const QString& table, const QStringList&
             queries_.clear();
         }
         QString sql = QStringLiteral("INSERT INTO ") + table;
+        if (columns.isEmpty() && !c.IsSqlite()) {
+            // Jet's SQL has no DEFAULT VALUES; a row needs at least one column written.
+            // https://learn.microsoft.com/en-us/office/client-developer/access/desktop-database-reference/insert-into-statement-microsoft-access-sql
+            failure->message = QStringLiteral("INSERT INTO %1: no column written").arg(table);
+            return false;
+        }
         if (columns.isEmpty()) {
             sql += QStringLiteral(" DEFAULT VALUES");
         } else {

@@ -53,9 +53,23 @@ public:
 
     QString QuoteName(const QString& name) const;
 
+    // The file's format and the driver that serves it, as messages name them ("Jet 4,
+    // Microsoft Access Driver (*.mdb)"); empty for SQLite.
+    const QString& Via() const { return via_; }
+    void SetVia(QString via) { via_ = std::move(via); }
+
+    // The engine's error for a failure on this connection, naming the file and how it was
+    // reached.
+    Error Failed(const Diagnostic& diagnostic, Operation operation,
+                 const QString& table = {}) const {
+        return ToError(diagnostic, operation, table, path_, via_);
+    }
+
     // Fails with errFileMoved when the path no longer names the file that was opened.
     void CheckIdentity() const { CheckSameFile(path_, identity_); }
 
+    bool HasRecordsets() const { return !recordsets_.empty(); }
+    bool IsAccess() const { return target_ == OdbcTarget::Access; }
     void Register(OdbcRecordset* rs) { recordsets_.push_back(rs); }
     void Unregister(OdbcRecordset* rs) { std::erase(recordsets_, rs); }
 
@@ -83,6 +97,7 @@ private:
     QString name_;
     QString path_;
     OdbcTarget target_;
+    QString via_;
     QSqlDatabase db_;
     bool open_ = true;
     bool transactions_ = false;

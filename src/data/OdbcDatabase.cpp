@@ -2,8 +2,10 @@
 // fails them whole), recordsets, and the opening of a file through the installed drivers.
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -24,14 +26,6 @@ namespace dao::detail::odbc {
 namespace {
 
 const QString kOdbcPlugin = QStringLiteral("QODBC");
-
-const QStringList& AccessDriverNames() {
-    // The ACE driver (Office 2007 and later, 32- or 64-bit) reads both formats; the Jet 4.0
-    // driver ships with 32-bit Windows and reads .mdb only.
-    static const QStringList names = {QStringLiteral("Microsoft Access Driver (*.mdb, *.accdb)"),
-                                      QStringLiteral("Microsoft Access Driver (*.mdb)")};
-    return names;
-}
 
 // The SQLite ODBC driver registers as "SQLite3" on Linux distributions and as "SQLite3 ODBC
 // Driver" with its Windows installer.
@@ -75,7 +69,7 @@ public:
         QStringList columns;
         const QSqlRecord record = probe.record();
         for (int i = 0; i < record.count(); ++i) {
-            columns << conn_.QuoteName(record.fieldName(i));
+            columns << conn_.QuoteName(ColumnName(record.fieldName(i)));
         }
         return columns;
     }
@@ -127,9 +121,9 @@ public:
         }
         const Diagnostic failure = Diagnose(query);
         if (!detail::odbc::IsRowFailure(detail::odbc::Classify(failure))) {
-            throw detail::odbc::ToError(failure, Operation::Execute, table_, conn_.Path());
+            throw conn_.Failed(failure, Operation::Execute, table_);
         }
-        result.refused = detail::odbc::ToError(failure, Operation::Execute, table_, conn_.Path());
+        result.refused = conn_.Failed(failure, Operation::Execute, table_);
         return result;
     }
 
@@ -157,7 +151,7 @@ public:
 
 private:
     Error Failed(const QSqlQuery& query) const {
-        return detail::odbc::ToError(Diagnose(query), Operation::Execute, table_, conn_.Path());
+        return conn_.Failed(Diagnose(query), Operation::Execute, table_);
     }
 
     Connection& conn_;
@@ -166,6 +160,29 @@ private:
 };
 
 // ---- Database
+
+// Whether QODBC sends and reads text as wide characters on this connection: it does so only when
+// its check of the driver passes, and sends narrow bytes otherwise.
+// https://doc.qt.io/qt-6/qsqldriver.html#DriverFeature-enum (QSqlDriver::Unicode)
+bool SendsWideText(Connection& c) {
+    const QSqlDriver* driver = c.Db().driver();
+    return driver != nullptr && driver->hasFeature(QSqlDriver::Unicode);
+}
+
+QString AnsiCodePage() {
+#ifdef _WIN32
+    return QString::number(GetACP());
+#else
+    return QStringLiteral("(Windows 아님)");
+#endif
+}
+
+struct ConnectResult {
+    std::shared_ptr<Connection> connection;
+    Diagnostic failure;
+    bool pluginFailed = false;
+};
+ConnectResult Connect(const QString& connectionString, const QString& path, OdbcTarget target);
 
 class OdbcDatabase final : public Database {
 public:
@@ -215,13 +232,51 @@ public:
         return conn_->Db().tables(QSql::Tables);
     }
 
+    QStringList Describe() override {
+        EnsureOpen();
+        const OdbcApi& api = OdbcApi::Get();
+        SQLHANDLE hdbc = SQL_NULL_HANDLE;
+        if (const QSqlDriver* driver = conn_->Db().driver()) {
+            const QVariant handle = driver->handle();
+            if (handle.isValid() && handle.metaType() == QMetaType::fromType<void*>()) {
+                hdbc = *static_cast<void* const*>(handle.constData());
+            }
+        }
+        const auto info = [&api, hdbc](SQLUSMALLINT type) {
+            const QString text = api.InfoText(hdbc, type);
+            return text.isEmpty() ? QStringLiteral("(알 수 없음)") : text;
+        };
+        QStringList lines;
+        lines << QStringLiteral("형식: %1")
+                     .arg(conn_->IsSqlite() ? QStringLiteral("SQLite 3 (ODBC)") : conn_->Via());
+        lines << QStringLiteral("드라이버: %1 %2").arg(info(SQL_DRIVER_NAME), info(SQL_DRIVER_VER));
+        lines << QStringLiteral("데이터베이스: %1 %2").arg(info(SQL_DBMS_NAME), info(SQL_DBMS_VER));
+        lines << QStringLiteral("ODBC 버전: 3 요청(%1), 드라이버 %2, 드라이버 관리자 %3")
+                     .arg(QString::fromLatin1(kOdbc3Option), info(SQL_DRIVER_ODBC_VER),
+                          info(SQL_ODBC_VER));
+        lines << QStringLiteral("문자열 전송: %1")
+                     .arg(SendsWideText(*conn_) ? QStringLiteral("유니코드(wide)")
+                                                : QStringLiteral("바이트(narrow)"));
+        lines << QStringLiteral("Windows ANSI 코드 페이지: %1").arg(AnsiCodePage());
+        return lines;
+    }
+
     void BackupTo(const QString& path) override {
         EnsureOpen();
         conn_->Commit();
         conn_->CheckIdentity();
         // The Access driver has no backup of its own; with nothing pending and the file held
         // open, its bytes are the database.
-        CopyFileBytes(path_, path);
+        try {
+            CopyFileBytes(path_, path);
+            return;
+        } catch (const Error& e) {
+            if (!conn_->IsAccess() || conn_->HasRecordsets() || e.Kind() != ErrorKind::CopyFailed ||
+                e.Number() != errFileNotFound) {
+                throw;
+            }
+        }
+        CopyBetweenCloseAndReopen(path);
     }
 
     void Close() override {
@@ -239,6 +294,31 @@ protected:
     }
 
 private:
+    // Jet may hold a file opened exclusively with a sharing mode that refuses every other reader,
+    // this process's own too: then the copy is made between a close and a reopen with the same
+    // connection string. Whoever takes the file in between makes the reopen fail, and the caller
+    // stops before it changes anything.
+    void CopyBetweenCloseAndReopen(const QString& path) {
+        const QString connectionString = conn_->Db().databaseName();
+        const QString via = conn_->Via();
+        std::exchange(conn_, nullptr)->Shutdown();
+        std::optional<Error> copyFailure;
+        try {
+            CopyFileBytes(path_, path);
+        } catch (const Error& e) {
+            copyFailure = e;
+        }
+        ConnectResult reopened = Connect(connectionString, path_, OdbcTarget::Access);
+        if (!reopened.connection) {
+            throw detail::odbc::ToError(reopened.failure, Operation::Open, {}, path_, via);
+        }
+        reopened.connection->SetVia(via);
+        conn_ = std::move(reopened.connection);
+        if (copyFailure) {
+            throw *copyFailure;
+        }
+    }
+
     void EnsureOpen() const {
         if (!conn_ || !conn_->IsOpen()) {
             throw ObjectClosedError();
@@ -255,6 +335,12 @@ private:
     QString path_;
 };
 
+QByteArray ReadHead(const QString& path) {
+    constexpr qint64 kHeadBytes = 128;
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.read(kHeadBytes) : QByteArray();
+}
+
 QString NextConnectionName() {
     return QStringLiteral("dao-odbc-%1").arg(++g_connectionCounter);
 }
@@ -265,12 +351,6 @@ Error OpenError(int32_t number, ErrorKind kind, const QString& path,
     return Error(number, kind, {.file = QDir::toNativeSeparators(path), .driverText = driverText});
 }
 
-struct ConnectResult {
-    std::shared_ptr<Connection> connection;
-    Diagnostic failure;
-    bool pluginFailed = false;
-};
-
 ConnectResult Connect(const QString& connectionString, const QString& path, OdbcTarget target) {
     ConnectResult result;
     const QString name = NextConnectionName();
@@ -279,6 +359,11 @@ ConnectResult Connect(const QString& connectionString, const QString& path, Odbc
         if (!db.isValid()) {
             result.pluginFailed = true;
         } else {
+            db.setConnectOptions(QString::fromLatin1(kOdbc3Option));
+            // Currency and Decimal (SQL_NUMERIC, SQL_DECIMAL) as the driver's exact text, never
+            // through a double.
+            // https://learn.microsoft.com/en-us/sql/odbc/microsoft/microsoft-access-data-types
+            db.setNumericalPrecisionPolicy(QSql::HighPrecision);
             db.setDatabaseName(connectionString);
             if (db.open()) {
                 result.connection = std::make_shared<Connection>(name, path, target, db);
@@ -303,20 +388,51 @@ QStringList Installed(const QStringList& candidates) {
     return result;
 }
 
-std::shared_ptr<Database> OpenAccess(const QString& path, const QString& nativePath) {
-    for (const QString& driver : Installed(AccessDriverNames())) {
-        const QString connection = QStringLiteral("DRIVER={%1};DBQ=%2;Exclusive=0;ReadOnly=0")
-                                       .arg(driver, ConnectionValue(nativePath));
-        ConnectResult result = Connect(connection, path, OdbcTarget::Access);
+// Whether a driver said that it does not know the file's format: the next driver may.
+bool FormatNotRecognised(const Diagnostic& failure) {
+    return detail::odbc::Classify(failure) == Failure::NotADatabase;
+}
+
+std::shared_ptr<Database> OpenAccess(const QString& path, const QString& nativePath,
+                                     const detail::OpenOptions& options) {
+    const JetFormat format = DetectJetFormat(ReadHead(path));
+    std::optional<Error> notRecognised;
+    for (const QString& driver : Installed(AccessDriverOrder(format))) {
+        const QString via = JetFormatName(format) + QStringLiteral(", ") + driver;
+        ConnectResult result =
+            Connect(AccessConnectionString(driver, nativePath, options.exclusive), path,
+                    OdbcTarget::Access);
         if (result.pluginFailed) {
             throw OpenError(errInstallableIsam, ErrorKind::MissingOdbcPlugin, path);
         }
         if (result.connection) {
+            result.connection->SetVia(via);
+            // Korean text sent as narrow bytes would be stored garbled without an error: refused
+            // before anything is read or written.
+            if (!SendsWideText(*result.connection)) {
+                result.connection.reset();
+                throw Error(
+                    errNarrowText, ErrorKind::NarrowText,
+                    {.file = QDir::toNativeSeparators(path), .details = {driver}, .via = via});
+            }
             return std::make_shared<OdbcDatabase>(std::move(result.connection));
         }
-        if (detail::odbc::Classify(result.failure) != Failure::MissingDriver) {
-            throw detail::odbc::ToError(result.failure, Operation::Open, {}, path);
+        if (FormatNotRecognised(result.failure)) {
+            // A recent ACE driver refuses Jet 3 files that the Jet 4.0 driver reads, and the
+            // other way round for ACE files: the file is called damaged only when no driver
+            // knows it.
+            if (!notRecognised) {
+                notRecognised =
+                    detail::odbc::ToError(result.failure, Operation::Open, {}, path, via);
+            }
+            continue;
         }
+        if (detail::odbc::Classify(result.failure) != Failure::MissingDriver) {
+            throw detail::odbc::ToError(result.failure, Operation::Open, {}, path, via);
+        }
+    }
+    if (notRecognised) {
+        throw *notRecognised;
     }
     throw OpenError(errInstallableIsam, ErrorKind::MissingAccessDriver, path);
 }
@@ -387,6 +503,37 @@ std::shared_ptr<Database> OpenSqlite(const QString& path, const detail::OpenOpti
 
 }  // namespace
 
+const char* const kOdbc3Option = "SQL_ATTR_ODBC_VERSION=SQL_OV_ODBC3";
+
+QStringList AccessDriverOrder(JetFormat format) {
+    // The Jet 4.0 driver ships with every (32-bit) Windows and reads Jet 3 and Jet 4 files; a
+    // recent ACE driver refuses Jet 3 files. ACE files need the ACE driver (Access Database
+    // Engine), which the Jet 4.0 driver cannot read. Driver names as the Access driver's page
+    // gives them:
+    // https://learn.microsoft.com/en-us/sql/odbc/microsoft/sqldriverconnect-access-driver
+    static const QString jet = QStringLiteral("Microsoft Access Driver (*.mdb)");
+    static const QString ace = QStringLiteral("Microsoft Access Driver (*.mdb, *.accdb)");
+    switch (format) {
+        case JetFormat::Jet3:
+        case JetFormat::Jet4:
+            return {jet, ace};
+        case JetFormat::Ace:
+            return {ace};
+        case JetFormat::Unknown:
+            break;
+    }
+    return {ace, jet};
+}
+
+QString AccessConnectionString(const QString& driver, const QString& nativePath, bool exclusive) {
+    // Exclusive=1: the file is this connection's alone; Jet refuses it while anyone else has it
+    // open, and admits nobody else until it is closed.
+    // https://learn.microsoft.com/en-us/sql/odbc/microsoft/setting-options-programmatically-for-the-access-driver
+    return QStringLiteral("DRIVER={%1};DBQ=%2;Exclusive=%3;ReadOnly=0")
+        .arg(driver, ConnectionValue(nativePath),
+             exclusive ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
 }  // namespace dao::detail::odbc
 
 namespace dao::detail {
@@ -408,7 +555,7 @@ std::shared_ptr<Database> OpenOdbcDatabase(const QString& path, OdbcTarget targe
         throw OpenError(errCannotOpenFile, ErrorKind::DsnInPath, path);
     }
     if (target == OdbcTarget::Access) {
-        return OpenAccess(path, nativePath);
+        return OpenAccess(path, nativePath, options);
     }
     return OpenSqlite(path, options);
 }

@@ -131,6 +131,161 @@ struct Reading {
     long long native = 0;
 };
 
+// Where the wordings come from. The Access driver puts Jet's own message after its prefix
+// ("[Microsoft][ODBC Microsoft Access Driver]"); the message list of Jet is the DAO error list.
+constexpr const char* kJetErrors =
+    "Jet error messages: https://docs.oracle.com/cd/E39885_01/doc.40/e18459/errors_access.htm";
+constexpr const char* kJetErrorsAndNative =
+    "Jet error messages: https://docs.oracle.com/cd/E39885_01/doc.40/e18459/errors_access.htm; "
+    "native number as the Access driver reports it";
+constexpr const char* kOdbcStates =
+    "ODBC SQLSTATEs: "
+    "https://learn.microsoft.com/en-us/sql/odbc/reference/appendixes/appendix-a-odbc-error-codes";
+
+}  // namespace
+
+// Rows are tried in order: the native numbers first, then the rows whose SQLSTATE and text both
+// match, then the texts alone. Jet's texts come in English or in the language of the Access
+// Database Engine installed; the Korean markers are short stems of the localised wording.
+const std::vector<DiagnosticRule>& AccessRules() {
+    static const std::vector<DiagnosticRule> rules = {
+        // 3022: "... would create duplicate values in the index, primary key, or relationship."
+        {"23000",
+         kJetDuplicateKey,
+         {"duplicate values", "중복 값", "중복된 값"},
+         Failure::Duplicate,
+         kJetErrorsAndNative},
+        // 3042/3078: "... cannot find the input table or query '|'."
+        {nullptr,
+         kJetTableNotFound,
+         {"cannot find the input table", "입력 테이블 또는 쿼리"},
+         Failure::MissingTable,
+         kJetErrorsAndNative},
+        // 3061: "Too few parameters. Expected |." (an unknown name is taken for a parameter)
+        {nullptr,
+         kJetTooFewParameters,
+         {"Too few parameters", "매개 변수가 너무 적"},
+         Failure::MissingColumn,
+         kJetErrorsAndNative},
+        // 3314: "The field '|' cannot contain a Null value because the Required property for
+        // this field is set to True."; 3162: "You tried to assign the Null value to a variable
+        // that is not a Variant data type."
+        {nullptr,
+         0,
+         {"cannot contain a Null value", "assign the Null value", "Null 값을 포함할 수 없",
+          "Null 값을 할당"},
+         Failure::Required,
+         kJetErrors},
+        // 3315: "Field '|' cannot be a zero-length string."
+        {nullptr, 0, {"zero-length string", "길이가 0인 문자열"}, Failure::ZeroLength, kJetErrors},
+        // 3316/3317: "One or more values are prohibited by the validation rule '|' set for '|'."
+        {nullptr, 0, {"validation rule", "유효성 검사 규칙"}, Failure::Validation, kJetErrors},
+        // 3163: "The field is too small to accept the amount of data you attempted to add."
+        {nullptr, 0, {"field is too small", "필드가 너무 작"}, Failure::FieldTooSmall, kJetErrors},
+        // 22001: string data, right truncated.
+        {"22001", 0, {}, Failure::FieldTooSmall, kOdbcStates},
+        // 3052: "File sharing lock count exceeded. Increase MaxLocksPerFile registry entry."
+        {nullptr,
+         0,
+         {"lock count exceeded", "MaxLocksPerFile", "잠금 수가 초과"},
+         Failure::TooManyLocks,
+         kJetErrors},
+        // 3008: "The table '|' is already opened exclusively by another user, or it is already
+        // open through the user interface ..."; 3009: "... the table cannot be locked because
+        // it is currently in use."; 3260/3218/3186/3188: "Could not update; currently locked
+        // ..."; 3261: "Table '|' is exclusively locked by user '|' on machine '|'."
+        {nullptr,
+         0,
+         {"open through the user interface", "table cannot be locked", "currently locked",
+          "Table '", "테이블이 이미 단독으로", "현재 잠겨"},
+         Failure::Locked,
+         kJetErrors},
+        // 3045: "Could not use '|'; file already in use."; 3051: "... cannot open the file '|'.
+        // It is already opened exclusively by another user, or you need permission to view its
+        // data."; 3356: "You attempted to open a database that is already opened exclusively by
+        // user '|' on machine '|'."; 3006: "Database '|' is exclusively locked."; 3734: "The
+        // database has been placed in a state by user '|' on machine '|' that prevents it from
+        // being opened or locked."
+        {nullptr,
+         0,
+         {"file already in use", "opened exclusively", "exclusively locked", "placed in a state by",
+          "이미 사용 중", "단독으로 열려", "단독으로 잠겨", "열거나 잠글 수 없는 상태"},
+         Failure::InUse,
+         kJetErrors},
+        // 3050: "Could not lock file." (no right to make the lock file in the folder)
+        {nullptr, 0, {"Could not lock file", "파일을 잠글 수 없"}, Failure::CannotLock, kJetErrors},
+        // 3027: "Cannot update. Database or object is read-only."; 3073: "Operation must use an
+        // updateable query." (the file or its folder refuses writes)
+        {nullptr,
+         0,
+         {"is read-only", "updateable query", "updatable query", "읽기 전용",
+          "업데이트 가능한 쿼리"},
+         Failure::ReadOnly,
+         kJetErrors},
+        // 3024: "Could not find file '|'."; 3044: "'|' is not a valid path."; 3055: "Not a valid
+        // file name."
+        {nullptr,
+         0,
+         {"Could not find file", "not a valid path", "not a valid file name", "파일을 찾을 수 없",
+          "올바른 경로가 아닙", "잘못된 경로", "올바른 파일 이름이 아닙"},
+         Failure::FileNotFound,
+         kJetErrors},
+        // 3343: "Unrecognized database format '|'."
+        {nullptr,
+         0,
+         {"Unrecognized database format", "인식할 수 없는 데이터베이스 형식"},
+         Failure::NotADatabase,
+         kJetErrors},
+        // 3031: "Not a valid password."
+        {nullptr,
+         0,
+         {"Not a valid password", "암호가 잘못", "올바른 암호가 아닙"},
+         Failure::BadPassword,
+         kJetErrors},
+        // 3026: "Not enough space on disk."; HY000 with the text of the system.
+        {nullptr,
+         0,
+         {"Not enough space on disk", "disk full", "디스크 공간"},
+         Failure::DiskFull,
+         kJetErrors},
+    };
+    return rules;
+}
+
+int MatchingRule(const Diagnostic& d) {
+    const Reading r(d);
+    if (r.sqlite) {
+        return -1;  // the SQLite driver's numbers and texts are read below
+    }
+    const std::vector<DiagnosticRule>& rules = AccessRules();
+    const auto index = [&rules](const DiagnosticRule& rule) {
+        return static_cast<int>(&rule - rules.data());
+    };
+    for (const DiagnosticRule& rule : rules) {
+        if (rule.native != 0 && r.Native(rule.native)) {
+            return index(rule);
+        }
+    }
+    const auto says = [&r](const DiagnosticRule& rule) {
+        return std::any_of(rule.markers.begin(), rule.markers.end(),
+                           [&r](const char* m) { return Contains(r.message, m); });
+    };
+    for (const DiagnosticRule& rule : rules) {
+        if (rule.state != nullptr && r.state == QLatin1String(rule.state) &&
+            (rule.markers.empty() || says(rule))) {
+            return index(rule);
+        }
+    }
+    for (const DiagnosticRule& rule : rules) {
+        if (says(rule)) {
+            return index(rule);
+        }
+    }
+    return -1;
+}
+
+namespace {
+
 // Which constraint a class-23 failure broke, from its text; Integrity when the text says nothing
 // known (a translated message, say).
 Failure ConstraintKind(const Reading& r) {
@@ -259,6 +414,12 @@ Failure Classify(const Diagnostic& d) {
                 "드라이버를 로드할 수 없"})) {
         return Failure::MissingDriver;
     }
+    // The Access driver's own numbers and texts come before the SQLSTATE classes: 42000 (37000
+    // in ODBC 2) is "syntax error or access violation", and Jet reports a read-only file and
+    // other refusals in it.
+    if (const int rule = MatchingRule(d); rule >= 0) {
+        return AccessRules()[static_cast<size_t>(rule)].failure;
+    }
     if (const std::optional<Failure> failure = ByState(r)) {
         return *failure;
     }
@@ -275,6 +436,8 @@ bool IsRowFailure(Failure failure) {
         case Failure::Validation:
         case Failure::Integrity:
         case Failure::ColumnType:
+        case Failure::ZeroLength:
+        case Failure::FieldTooSmall:
             return true;
         default:
             return false;
@@ -320,6 +483,22 @@ std::pair<int32_t, ErrorKind> NumberAndKind(Failure failure, Operation operation
             return {errDataTypeConversion, ErrorKind::TypeMismatch};
         case Failure::DiskFull:
             return {errDiskFull, ErrorKind::DiskFull};
+        case Failure::InUse:
+            return {errFileInUse, ErrorKind::FileInUse};
+        case Failure::CannotLock:
+            return {errCannotLockFile, ErrorKind::CannotLockFile};
+        case Failure::ReadOnly:
+            return {errReadOnly, ErrorKind::ReadOnlyFile};
+        case Failure::FileNotFound:
+            return {errFileNotFound, ErrorKind::FileNotFound};
+        case Failure::BadPassword:
+            return {errBadPassword, ErrorKind::BadPassword};
+        case Failure::TooManyLocks:
+            return {errTooManyLocks, ErrorKind::TooManyLocks};
+        case Failure::ZeroLength:
+            return {errZeroLength, ErrorKind::ZeroLength};
+        case Failure::FieldTooSmall:
+            return {errFieldTooSmall, ErrorKind::FieldTooSmall};
         case Failure::Other:
             break;
     }
@@ -328,11 +507,15 @@ std::pair<int32_t, ErrorKind> NumberAndKind(Failure failure, Operation operation
 
 }  // namespace
 
-Error ToError(const Diagnostic& d, Operation operation, const QString& table, const QString& file) {
+Error ToError(const Diagnostic& d, Operation operation, const QString& table, const QString& file,
+              const QString& via) {
     const auto [number, kind] = NumberAndKind(Classify(d), operation);
     ErrorContext c{.file = file.isEmpty() ? QString() : QDir::toNativeSeparators(file),
                    .table = table,
-                   .driverText = d.message};
+                   .driverText = d.message,
+                   .via = via,
+                   .sqlState = d.sqlState,
+                   .nativeCode = d.nativeCode};
     // What the driver's message names: a table, a column ("t.c"), a rule, or nothing.
     const QString named = NameInMessage(d.message);
     if (!named.isEmpty()) {
@@ -343,6 +526,7 @@ Error ToError(const Diagnostic& d, Operation operation, const QString& table, co
             case ErrorKind::ColumnNotFound:
             case ErrorKind::DuplicateKey:
             case ErrorKind::Required:
+            case ErrorKind::ZeroLength:
                 c.column = named;
                 break;
             case ErrorKind::ValidationRule:

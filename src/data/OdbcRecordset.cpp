@@ -6,9 +6,11 @@
 #include <QSqlError>
 #include <QSqlField>
 #include <QSqlRecord>
+#include <QStringList>
 #include <algorithm>
 #include <limits>
 
+#include "data/OdbcApi.h"
 #include "data/SqlText.h"
 
 namespace dao::detail::odbc {
@@ -23,17 +25,17 @@ OdbcRecordset::OdbcRecordset(std::shared_ptr<Connection> connection, QString sou
     const QSqlRecord record = cursor_->record();
     const int count = std::min(record.count(), int{std::numeric_limits<int16_t>::max()});
     for (int i = 0; i < count; ++i) {
-        // Some drivers report a name's length in bytes, and what follows the name is
-        // garbage.
-        QString name = record.fieldName(i);
-        if (const qsizetype nul = name.indexOf(QChar(u'\0')); nul >= 0) {
-            name.truncate(nul);
-        }
+        const QString name = ColumnName(record.fieldName(i));
         names_ << name;
         types_ << record.field(i).metaType();
+        // The driver's own type: SQL_NUMERIC (Jet's Currency) and SQL_DECIMAL are read as
+        // exact text in high-precision mode; every other number as a number.
+        const int sqlType = record.field(i).typeID();
+        exact_.push_back(sqlType == SQL_NUMERIC || sqlType == SQL_DECIMAL);
         // The first of two same-named columns wins, as in a lookup by name.
         positions_.insert(FoldedName(name, conn_->Folding()), static_cast<int16_t>(i));
     }
+    ReadDatesAsText();
     if (Fetch(Operation::OpenRecordset, true)) {
         position_ = 0;
         eof_ = false;
@@ -42,6 +44,35 @@ OdbcRecordset::OdbcRecordset(std::shared_ptr<Connection> connection, QString sou
         FinishCursor();
     }
     conn_->Register(this);
+}
+
+void OdbcRecordset::ReadDatesAsText() {
+    // QODBC makes a date and time into a QDateTime in local time, which moves a time that falls
+    // in a daylight-saving gap (Korea had them in 1987 and 1988). A whole table's date columns
+    // are read as the database's own text instead, and written back from that text.
+    if (table_.isEmpty() || !std::any_of(types_.begin(), types_.end(), [](QMetaType t) {
+            return t.id() == QMetaType::QDateTime;
+        })) {
+        return;
+    }
+    QStringList columns;
+    for (qsizetype i = 0; i < names_.size(); ++i) {
+        const QString quoted = conn_->QuoteName(names_[i]);
+        if (types_[i].id() != QMetaType::QDateTime) {
+            columns << quoted;
+        } else if (conn_->IsSqlite()) {
+            columns << QStringLiteral("CAST(%1 AS TEXT) AS %1").arg(quoted);
+        } else {
+            // Jet's Format, with "nn" for minutes:
+            // https://learn.microsoft.com/en-us/office/vba/language/reference/user-interface-help/format-function-visual-basic-for-applications
+            columns << QStringLiteral(
+                           "IIf(%1 Is Null, Null, Format(%1, 'yyyy-mm-dd hh:nn:ss')) AS %1")
+                           .arg(quoted);
+        }
+    }
+    source_ = QStringLiteral("SELECT ") + columns.join(QStringLiteral(", ")) +
+              QStringLiteral(" FROM ") + conn_->QuoteName(table_);
+    RunCursor(Operation::OpenRecordset);
 }
 
 OdbcRecordset::~OdbcRecordset() {
@@ -156,7 +187,7 @@ void OdbcRecordset::Update(int32_t /*type*/, bool /*force*/) {
         // so, whatever the driver made of it.
         conn_->Commit();
         conn_->CheckIdentity();
-        throw detail::odbc::ToError(failure, Operation::Update, table_, conn_->Path());
+        throw conn_->Failed(failure, Operation::Update, table_);
     }
     if (inserts_.LastChanged() == 0) {
         throw IgnoredError();  // nothing was stored; the row stays pending
@@ -173,7 +204,7 @@ void OdbcRecordset::Update(int32_t /*type*/, bool /*force*/) {
     pendingValues_.clear();
 }
 
-void OdbcRecordset::TryPendingRow() {
+std::vector<Value> OdbcRecordset::TryPendingRow() {
     CheckPending();
     if (!conn_->SupportsTransactions()) {
         throw Error(errDriverFailure, ErrorKind::DriverFailure,
@@ -188,13 +219,68 @@ void OdbcRecordset::TryPendingRow() {
     Diagnostic failure;
     const bool stored = Store(&failure);
     const int64_t changed = inserts_.LastChanged();
+    std::vector<Value> readBack;
+    if (stored && changed != 0) {
+        readBack = ReadBackStored();
+    }
     conn_->Rollback();
     if (!stored) {
-        throw detail::odbc::ToError(failure, Operation::Update, table_, conn_->Path());
+        throw conn_->Failed(failure, Operation::Update, table_);
     }
     if (changed == 0) {
         throw IgnoredError();
     }
+    return readBack;
+}
+
+std::vector<Value> OdbcRecordset::ReadBackStored() {
+    // The row just inserted: by SQLite's last rowid, or by the values of the table's key.
+    QString where;
+    QVariantList keyValues;
+    if (conn_->IsSqlite()) {
+        where = QStringLiteral(" WHERE rowid = last_insert_rowid()");
+    } else {
+        const QStringList keys = conn_->KeyColumns(table_);
+        if (keys.isEmpty()) {
+            return {};
+        }
+        QStringList terms;
+        for (const QString& key : keys) {
+            qsizetype position = 0;
+            while (position < names_.size() && conn_->QuoteName(names_[position]) != key) {
+                ++position;
+            }
+            if (position == names_.size()) {
+                return {};
+            }
+            const auto& v = pendingValues_[static_cast<size_t>(position)];
+            if (!v || v->isNull()) {
+                return {};
+            }
+            terms << key + QStringLiteral(" = ?");
+            keyValues << ToVariant(*v, types_[position]);
+        }
+        where = QStringLiteral(" WHERE ") + terms.join(QStringLiteral(" AND "));
+    }
+    QSqlQuery query(conn_->Db());
+    query.setForwardOnly(true);
+    if (!query.prepare(sql::WithoutTrailingSemicolons(source_) + where)) {
+        return {};
+    }
+    for (int i = 0; i < keyValues.size(); ++i) {
+        query.bindValue(i, keyValues[i]);
+    }
+    if (!query.exec() || !query.next() || query.record().count() != names_.size()) {
+        return {};
+    }
+    std::vector<Value> row;
+    row.reserve(static_cast<size_t>(names_.size()));
+    for (int i = 0; i < names_.size(); ++i) {
+        row.push_back(query.isNull(i)
+                          ? Value()
+                          : FromColumn(query.value(i), types_[i], exact_[static_cast<size_t>(i)]));
+    }
+    return row;
 }
 
 void OdbcRecordset::CheckPending() const {
@@ -211,7 +297,9 @@ bool OdbcRecordset::Store(Diagnostic* failure) {
     for (qsizetype i = 0; i < names_.size(); ++i) {
         if (const auto& v = pendingValues_[static_cast<size_t>(i)]) {
             columns << conn_->QuoteName(names_[i]);
-            values << ToVariant(*v, types_[i]);
+            // SQLite keeps a date as the text it is given; the text read is the text written.
+            const bool keepText = conn_->IsSqlite() && types_[i].id() == QMetaType::QDateTime;
+            values << ToVariant(*v, keepText ? QMetaType() : types_[i]);
         }
     }
     return inserts_.Insert(*conn_, conn_->QuoteName(table_), columns, values, failure);
@@ -336,7 +424,7 @@ void OdbcRecordset::RunCursor(Operation operation) {
     cursor->setForwardOnly(true);
     if (!cursor->exec(source_)) {
         const Diagnostic failure = Diagnose(*cursor);
-        throw detail::odbc::ToError(failure, operation, table_, conn_->Path());
+        throw conn_->Failed(failure, operation, table_);
     }
     if (!cursor->isSelect()) {
         throw Error(errInvalidArgument, ErrorKind::NotASelect, {.details = {source_}});
@@ -356,7 +444,7 @@ bool OdbcRecordset::Fetch(Operation operation, bool read) {
         }
         const Diagnostic failure = Diagnose(*cursor_);
         if (cursorGeneration_ == conn_->Generation()) {
-            throw detail::odbc::ToError(failure, operation, table_, conn_->Path());
+            throw conn_->Failed(failure, operation, table_);
         }
         // A commit on this connection can close open cursors (drivers differ): run the
         // source again and skip the rows already read.
@@ -365,8 +453,7 @@ bool OdbcRecordset::Fetch(Operation operation, bool read) {
         for (int64_t i = 0; i < done; ++i) {
             if (!cursor_->next()) {
                 if (cursor_->lastError().isValid()) {
-                    throw detail::odbc::ToError(Diagnose(*cursor_), operation, table_,
-                                                conn_->Path());
+                    throw conn_->Failed(Diagnose(*cursor_), operation, table_);
                 }
                 cursorRows_ = i;
                 return false;
@@ -380,7 +467,9 @@ bool OdbcRecordset::Fetch(Operation operation, bool read) {
         row_.clear();
         row_.reserve(static_cast<size_t>(names_.size()));
         for (int i = 0; i < names_.size(); ++i) {
-            row_.push_back(cursor_->isNull(i) ? Value() : FromVariant(cursor_->value(i)));
+            row_.push_back(cursor_->isNull(i) ? Value()
+                                              : FromColumn(cursor_->value(i), types_[i],
+                                                           exact_[static_cast<size_t>(i)]));
         }
     }
     return true;
@@ -398,7 +487,7 @@ std::optional<int64_t> OdbcRecordset::CountRows() {
     }
     const Diagnostic failure = Diagnose(query);
     if (detail::odbc::Classify(failure) == Failure::Locked) {
-        throw detail::odbc::ToError(failure, Operation::Read, table_, conn_->Path());
+        throw conn_->Failed(failure, Operation::Read, table_);
     }
     return std::nullopt;
 }

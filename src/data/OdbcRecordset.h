@@ -36,7 +36,7 @@ public:
     // failure cannot take them along.
     void Update(int32_t /*type*/, bool /*force*/) override;
     // Commits the rows saved before, then tries the row in a transaction that is rolled back.
-    void TryPendingRow() override;
+    std::vector<Value> TryPendingRow() override;
     int32_t EditMode() override;
     void CancelUpdate(int32_t /*type*/) override;
     int16_t FieldCount() override;
@@ -63,6 +63,8 @@ private:
 
     // Runs the source from its start.
     void RunCursor(Operation operation);
+    void ReadDatesAsText();
+    std::vector<Value> ReadBackStored();
 
     void FinishCursor() { cursor_.reset(); }
 
@@ -91,6 +93,7 @@ private:
 
     QStringList names_;
     QList<QMetaType> types_;
+    std::vector<bool> exact_;  // columns read as exact decimal text
     QHash<QString, int16_t> positions_;
 
     std::vector<Value> row_;  // the current row's values

@@ -19,7 +19,7 @@ QString DateTimeText(const QDateTime& dt) {
 Value FromVariant(const QVariant& v) {
     switch (v.typeId()) {
         case QMetaType::Bool:
-            return Value(v.toBool() ? 1 : 0);
+            return Value(int64_t{v.toBool() ? 1 : 0});
         case QMetaType::Int:
         case QMetaType::UInt:
         case QMetaType::Short:
@@ -65,15 +65,44 @@ Value FromVariant(const QVariant& v) {
     return Value::Text(v.toString());
 }
 
-QDateTime ParseDateTime(const QString& text) {
-    for (const char* format :
-         {"yyyy-MM-dd HH:mm:ss.zzz", "yyyy-MM-dd HH:mm:ss", "yyyy-MM-dd HH:mm", "yyyy-MM-dd"}) {
-        const QDateTime dt = QDateTime::fromString(text, QString::fromLatin1(format));
-        if (dt.isValid()) {
-            return dt;
+Value FromColumn(const QVariant& v, QMetaType columnType, bool exact) {
+    if (!exact && v.typeId() == QMetaType::QString) {
+        bool ok = false;
+        switch (columnType.id()) {
+            case QMetaType::Double:
+            case QMetaType::Float:
+                if (const double d = v.toString().toDouble(&ok); ok) {
+                    return Value(d);
+                }
+                break;
+            case QMetaType::LongLong:
+            case QMetaType::Int:
+                if (const qlonglong i = v.toString().toLongLong(&ok); ok) {
+                    return Value(static_cast<int64_t>(i));
+                }
+                break;
+            default:
+                break;
         }
     }
-    return QDateTime::fromString(text, Qt::ISODateWithMs);
+    return FromVariant(v);
+}
+
+QTime ParseTime(const QString& text);
+
+// The date and time fields of a text, in UTC: it has no daylight-saving gap, so the fields stay as
+// written (a local time in a gap would be moved), and QODBC binds them as they are.
+QDateTime ParseDateTime(const QString& text) {
+    const QDate date = QDate::fromString(text.left(10), QStringLiteral("yyyy-MM-dd"));
+    if (!date.isValid()) {
+        return {};
+    }
+    QString rest = text.mid(10).trimmed();
+    if (rest.startsWith(QLatin1Char('T'))) {
+        rest.remove(0, 1);
+    }
+    const QTime time = rest.isEmpty() ? QTime(0, 0) : ParseTime(rest);
+    return time.isValid() ? QDateTime(date, time, Qt::UTC) : QDateTime();
 }
 
 QTime ParseTime(const QString& text) {
@@ -96,11 +125,21 @@ QVariant ToVariant(const Value& v, QMetaType columnType) {
             return {};
         case Value::Type::Integer: {
             const int64_t i = v.toInt();
-            // 32-bit parameters suit every driver; the Jet driver knows no 64-bit integers.
+            // A Yes/No column takes a boolean (SQL_BIT).
+            if (columnType.id() == QMetaType::Bool) {
+                return QVariant(i != 0);
+            }
+            // 32-bit parameters suit every driver; the Jet driver knows no 64-bit integers
+            // (SQL_C_SBIGINT), so a larger value goes as its decimal text, which the driver
+            // converts to the column's type exactly or refuses.
+            // https://learn.microsoft.com/en-us/sql/odbc/microsoft/microsoft-access-data-types
             if (i >= std::numeric_limits<int>::min() && i <= std::numeric_limits<int>::max()) {
                 return QVariant(static_cast<int>(i));
             }
-            return QVariant(static_cast<qlonglong>(i));
+            if (columnType.id() == QMetaType::LongLong || columnType.id() == QMetaType::ULongLong) {
+                return QVariant(static_cast<qlonglong>(i));
+            }
+            return QVariant(QString::number(i));
         }
         case Value::Type::Real:
             return QVariant(v.toReal());
@@ -143,6 +182,13 @@ QVariantList RowOf(const QSqlQuery& query, int columns) {
         row << (query.isNull(i) ? QVariant() : query.value(i));
     }
     return row;
+}
+
+QString ColumnName(QString name) {
+    if (const qsizetype nul = name.indexOf(QChar(u'\0')); nul >= 0) {
+        name.truncate(nul);
+    }
+    return name;
 }
 
 Error ObjectClosedError() {

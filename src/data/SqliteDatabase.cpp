@@ -69,6 +69,12 @@ public:
         return names;
     }
 
+    QStringList Describe() override {
+        return {QStringLiteral("형식: SQLite 3"),
+                QStringLiteral("드라이버: SQLite C API %1")
+                    .arg(QString::fromLatin1(sqlite3_libversion()))};
+    }
+
     void BackupTo(const QString& path) override {
         conn_->CheckOpen();
         conn_->Commit();

@@ -140,7 +140,7 @@ void SqliteRecordset::Update(int32_t /*type*/, bool /*force*/) {
     }
 }
 
-void SqliteRecordset::TryPendingRow() {
+std::vector<Value> SqliteRecordset::TryPendingRow() {
     CheckPending();
     // Inside the open batch, so that the try sees the rows saved before it.
     conn_->BeginBatch();
@@ -153,13 +153,38 @@ void SqliteRecordset::TryPendingRow() {
             conn_->Exec("RELEASE try_pending_row");
         }
     };
+    std::vector<Value> stored;
     try {
         Store();
+        stored = ReadBackStored();
     } catch (...) {
         undo();
         throw;
     }
     undo();
+    return stored;
+}
+
+std::vector<Value> SqliteRecordset::ReadBackStored() {
+    // The row just inserted, by its rowid; a table without one gives nothing back.
+    const QByteArray sql = (QStringLiteral("SELECT * FROM \"") +
+                            QString(table_).replace(QStringLiteral("\""), QStringLiteral("\"\"")) +
+                            QStringLiteral("\" WHERE rowid = last_insert_rowid()"))
+                               .toUtf8();
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(conn_->Db(), sql.constData(), -1, &raw, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(raw);
+        return {};
+    }
+    std::vector<Value> row;
+    if (sqlite3_step(raw) == SQLITE_ROW && sqlite3_column_count(raw) == fieldCount_) {
+        row.resize(static_cast<size_t>(fieldCount_));
+        for (int i = 0; i < fieldCount_; ++i) {
+            ReadColumn(raw, i, row[static_cast<size_t>(i)]);
+        }
+    }
+    sqlite3_finalize(raw);
+    return row;
 }
 
 void SqliteRecordset::CheckPending() const {

@@ -38,7 +38,9 @@ public:
     // for this row too.
     void Update(int32_t /*type*/, bool /*force*/) override;
     // Tries the row in a savepoint inside the connection's open batch.
-    void TryPendingRow() override;
+    std::vector<Value> TryPendingRow() override;
+    // The row the last Store inserted, read back; empty when it cannot be found.
+    std::vector<Value> ReadBackStored();
     int32_t EditMode() override;
     void CancelUpdate(int32_t /*type*/) override;
     int16_t FieldCount() override;

@@ -285,6 +285,14 @@ TEST_F(StartCommandTest, AStatementThatCannotRunStopsTheRunAndClosesBoth) {
         reported.contains(QStringLiteral("SolvanePlus: insert into pclass"), Qt::CaseInsensitive))
         << reported.toStdString();
     EXPECT_TRUE(reported.contains(QStringLiteral("    실패, ")));
+    // What served each file, before the backup's lines.
+    EXPECT_TRUE(
+        reported.contains(QStringLiteral("[파일 형식과 드라이버]\nDorvik:\n  형식: SQLite 3\n"
+                                         "  드라이버: SQLite C API ")))
+        << reported.toStdString();
+    EXPECT_TRUE(reported.contains(QStringLiteral("SolvanePlus:\n  형식: SQLite 3\n")));
+    EXPECT_LT(reported.indexOf(QStringLiteral("[파일 형식과 드라이버]")),
+              reported.indexOf(QStringLiteral("[백업]")));
 }
 
 TEST_F(StartCommandTest, CopyFailuresTurnTheClosingLinesIntoAWarning) {
@@ -342,6 +350,31 @@ TEST_F(StartCommandTest, ATableWithMoreRowsThanCopiedEndsTheRunWithErrors) {
     EXPECT_FALSE(conversion.LastRunHadErrors());
     ASSERT_EQ(BoxTexts().size(), 2u);
     EXPECT_EQ(BoxTexts()[1], QStringLiteral("자료 교체가 완료 되었습니다."));
+}
+
+// A destination that stores the first row otherwise than it was written (here a trigger rewrites
+// the name, as a driver converting text would): the table is refused before its rows are deleted,
+// and the message names the column and both values.
+TEST_F(StartCommandTest, AFirstRowStoredOtherwiseRefusesTheTableBeforeTheDelete) {
+    ExecSql(DestFile(),
+            "CREATE TRIGGER garble AFTER INSERT ON trader BEGIN "
+            "UPDATE trader SET name = 'XX' WHERE rowid = new.rowid; END;");
+    const std::string before =
+        QueryValue(DestFile(), "SELECT group_concat(code || '=' || name) FROM trader");
+    form.check = {0, 1};
+    AnswerYes();
+    conversion.Command1_Click();
+    EXPECT_TRUE(conversion.LastRunHadErrors());
+    EXPECT_EQ(QueryValue(DestFile(), "SELECT group_concat(code || '=' || name) FROM trader"),
+              before);
+    QString boxes;
+    for (const QString& text : BoxTexts()) {
+        boxes += text + QLatin1Char('\n');
+    }
+    EXPECT_TRUE(boxes.contains(QStringLiteral("Error 4001"))) << boxes.toStdString();
+    EXPECT_TRUE(boxes.contains(QStringLiteral("'name' 열"))) << boxes.toStdString();
+    EXPECT_TRUE(boxes.contains(QStringLiteral("읽은 값: 'XX'"))) << boxes.toStdString();
+    EXPECT_EQ(ProcessEngine().OpenDatabaseCount(), 0);
 }
 
 }  // namespace
