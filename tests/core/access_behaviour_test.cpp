@@ -137,17 +137,17 @@ dao::DBEngine& OdbcEngine() {
 class SeoulTime {
 public:
     SeoulTime() {
-        if (const char* tz = std::getenv("TZ")) {
-            saved_ = tz;
+        if (qEnvironmentVariableIsSet("TZ")) {
+            saved_ = qgetenv("TZ");
         }
-        setenv("TZ", "Asia/Seoul", 1);
+        qputenv("TZ", "Asia/Seoul");
         tzset();
     }
     ~SeoulTime() {
         if (saved_) {
-            setenv("TZ", saved_->c_str(), 1);
+            qputenv("TZ", *saved_);
         } else {
-            unsetenv("TZ");
+            qunsetenv("TZ");
         }
         tzset();
     }
@@ -155,7 +155,7 @@ public:
     SeoulTime& operator=(const SeoulTime&) = delete;
 
 private:
-    std::optional<std::string> saved_;
+    std::optional<QByteArray> saved_;
 };
 
 class AccessThroughOdbc : public ::testing::Test {
